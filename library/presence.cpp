@@ -1,0 +1,31 @@
+// The network presence check: does the machine's own host name list an address other than the
+// loopback and the zero address last?
+#include "library/sntpclient.h"
+#include "platform/names.h"
+
+namespace {
+
+// The dotted text of the last address that the local host name resolves to, or empty text.
+// Windows Sockets is started and ended here, so its start-up count is the same afterwards.
+void LastLocalAddress(std::string& text) {
+    const int started = platform::SocketsStartup();
+    text.clear();
+    if (started != 0) return;
+    std::string name;
+    std::vector<platform::IPv4> addresses;
+    if (platform::GetLocalHostName(name) && platform::ResolveName(name, addresses))
+        for (platform::IPv4 address : addresses) text = platform::DottedText(address);
+    platform::SocketsCleanup();
+}
+
+}  // namespace
+
+extern "C" SNTP_API std::uint8_t SNTP_CALL isConnected(void) {
+    std::string text;
+    try {
+        LastLocalAddress(text);
+    } catch (...) {
+        text.clear();
+    }
+    return text != "127.0.0.1" && text != "0.0.0.0" ? 1 : 0;
+}

@@ -1,0 +1,32 @@
+// The outcome handlers of the library's client.
+#include "library/tsntp.h"
+
+#include "library/outcomes.h"
+#include "platform/clock.h"
+
+void TSNTP::Record(std::uint16_t code, double offset) {
+    LastOutcome = code;
+    LastOffset = offset;
+    Busy = false;
+}
+
+void TSNTP::RecordReply(TObject*, std::uint16_t) {
+    // A server that is unsynchronised, sends a kiss-o'-death or gives no time has no offset to
+    // offer: taking one would let a host set its clock from garbage.
+    if (ReplyInvalid) return Record(outcome::kNotResolvable, outcome::kFailureOffset);
+    // The offset is against the local wall clock, not against UTC.
+    Record(outcome::kReplyAccepted, ServerTime - platform::LocalDateTime());
+}
+
+void TSNTP::RecordTimeout(TObject*) { Record(outcome::kNoReplyInTime, outcome::kFailureOffset); }
+
+void TSNTP::RecordWinsockError(TObject*, std::uint16_t) {
+    // The reply can still come to the query socket when the listening socket could not open
+    // (port 123 held by another program, or no privilege for it): the query goes on.
+    if (LastErrorSocket != nullptr && LastErrorSocket == ListenSocket) return;
+    Record(outcome::kSocketError, outcome::kFailureOffset);
+}
+
+void TSNTP::RecordResolveError(TObject*) {
+    Record(outcome::kNotResolvable, outcome::kFailureOffset);
+}

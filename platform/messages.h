@@ -1,0 +1,48 @@
+// The calling thread's message queue: hidden windows that receive messages, taking and dispatching
+// every waiting message, and a wait that sleeps until a message arrives or a time limit passes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace platform {
+
+constexpr std::uint32_t kWM_QUIT = 18;
+constexpr std::uint32_t kWM_USER = 0x0400;
+
+// Removes and dispatches every message waiting for the calling thread, for any of its windows,
+// until none is left. A WM_QUIT is removed and dropped. Never waits.
+void DispatchWaitingMessages();
+
+// Sleeps until a message waits for the calling thread or `milliseconds` have passed.
+void WaitForMessage(std::uint32_t milliseconds);
+
+// The identity of a thread's message queue, for posting to it from any thread.
+using ThreadQueueId = std::uintptr_t;
+ThreadQueueId CurrentThreadQueue();
+void PostQuitMessageTo(ThreadQueueId thread);
+
+// A hidden window on the thread that creates it. Its procedure runs when one of its messages is
+// dispatched on that thread. It may be posted to from any thread.
+class MessageWindow {
+public:
+    using Procedure = std::function<void(std::uint32_t message, std::uintptr_t wParam,
+                                         std::intptr_t lParam)>;
+    explicit MessageWindow(Procedure procedure);
+    ~MessageWindow();
+    MessageWindow(const MessageWindow&) = delete;
+    MessageWindow& operator=(const MessageWindow&) = delete;
+
+    bool Post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+    // The system's handle of the window (an HWND on Windows).
+    std::uintptr_t Handle() const;
+
+    struct Impl;
+    Impl& impl() { return *impl_; }
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform

@@ -1,0 +1,18 @@
+// Runs the library's unload handler when the shared object is unloaded. A shared object cannot
+// tell dlclose from the end of the process, so it runs at exit too; nothing it touches has been
+// destroyed by then (the first thread's message queue lives to the very end).
+#include "platform/module.h"
+
+namespace platform {
+
+namespace {
+void (*unloadHandler)() = nullptr;
+
+__attribute__((destructor)) void RunUnloadHandler() {
+    if (unloadHandler != nullptr) unloadHandler();
+}
+}  // namespace
+
+void SetUnloadHandler(void (*handler)()) { unloadHandler = handler; }
+
+}  // namespace platform

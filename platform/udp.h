@@ -1,0 +1,40 @@
+// The datagram calls of the operating system under the socket component; implemented once for
+// Windows Sockets and once for BSD sockets. Each failing call leaves a Windows Sockets error code
+// for LastError.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/messages.h"
+#include "platform/services.h"
+
+struct TSockAddrIn;
+
+namespace platform::udp {
+
+using Handle = std::intptr_t;
+constexpr Handle kInvalid = -1;
+// The message a socket's notifications arrive as; lParam carries the event in its low word and
+// the error code in its high word.
+constexpr std::uint32_t kSocketMessage = kWM_USER + 1;
+constexpr int kReadEvent = 0x01;
+constexpr int kWriteEvent = 0x02;
+
+int LastError();
+Handle Open();
+bool Bind(Handle socket, IPv4 address, std::uint16_t port);
+bool EnableBroadcast(Handle socket);
+// Announce readiness of the socket to the window from now on.
+bool SelectNotifications(Handle socket, MessageWindow& window);
+// Ask for a notification when the socket can send again (a no-op where it is always announced).
+void WantWrite(Handle socket, MessageWindow& window, bool wanted);
+int SendTo(Handle socket, const void* data, int length, IPv4 address, std::uint16_t port);
+int ReceiveFrom(Handle socket, MessageWindow& window, void* buffer, int size, TSockAddrIn& from,
+                int& fromLength);
+// Closes the socket and drops its notifications that still wait in the queue.
+bool Close(Handle socket, MessageWindow& window);
+std::uint16_t LocalPort(Handle socket);
+bool LookupService(const std::string& name, std::uint16_t& port);
+
+}  // namespace platform::udp

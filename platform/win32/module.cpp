@@ -1,0 +1,25 @@
+// The DLL's entry point: on an explicit unload it runs the library's handler and removes the
+// window class; at process exit it does nothing, since the process takes everything with it.
+#include "platform/module.h"
+
+#include <windows.h>
+
+namespace platform {
+
+void UnregisterWindowClass();
+
+namespace {
+void (*unloadHandler)() = nullptr;
+}
+
+void SetUnloadHandler(void (*handler)()) { unloadHandler = handler; }
+
+}  // namespace platform
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        if (platform::unloadHandler != nullptr) platform::unloadHandler();
+        platform::UnregisterWindowClass();
+    }
+    return TRUE;
+}

@@ -1,0 +1,130 @@
+// The client component and one query up to the moment its request is on the way: the sockets'
+// lifetime, the local address, the server look-up, the opening of both sockets and the send.
+#include "sntp/client.h"
+
+#include "platform/clock.h"
+#include "platform/messages.h"
+#include "platform/names.h"
+
+namespace {
+const char kAnyAddress[] = "0.0.0.0";
+const char kLoopbackText[] = "127.0.0.1";
+}  // namespace
+
+TSNTPClient::TSNTPClient(TComponent* owner)
+    : TComponent(owner), HostPort("123"), ListenPort("123"), SocketOwner(owner), FTimeout(500) {}
+
+void TSNTPClient::SocketErrorOccurred(TObject* Sender) {
+    if (!OnWinsockError) return;
+    auto* socket = dynamic_cast<TWSocket*>(Sender);
+    LastErrorSocket = socket;
+    const int code = socket != nullptr ? socket->LastError() : 0;
+    OnWinsockError(this, static_cast<std::uint16_t>(code & 0xFFFF));
+}
+
+void TSNTPClient::ReleaseSockets() {
+    if (!SocketsCreated) return;
+    CloseSockets();
+    delete QuerySocket;
+    delete ListenSocket;
+    QuerySocket = nullptr;
+    ListenSocket = nullptr;
+    LastErrorSocket = nullptr;
+    SocketsCreated = false;
+}
+
+void TSNTPClient::CloseSockets() {
+    if (!SocketsCreated) return;
+    QuerySocket->Close();
+    ListenSocket->Close();
+}
+
+void TSNTPClient::StartQuery() {
+    if (SocketsCreated) {
+        CloseSockets();
+    } else {
+        QuerySocket = new TWSocket(SocketOwner);
+        ListenSocket = new TWSocket(SocketOwner);
+        SocketsCreated = true;
+    }
+    for (TWSocket* socket : {QuerySocket, ListenSocket}) {
+        socket->OnDataAvailable = [this](TObject* s, std::uint16_t e) { SocketDataAvailable(s, e); };
+        socket->OnError = [this](TObject* s) { SocketErrorOccurred(s); };
+        socket->OnMessagePump = [this](TObject* s) { ProcessSocketMessages(s); };
+    }
+    ServerIP = kAnyAddress;
+    LocalIP = GetLocalIP();
+    // Without a network address nothing is looked up.
+    if (LocalIP != kLoopbackText && LocalIP != kAnyAddress) {
+        try {
+            ServerAddr = WSocketResolveHost(HostAddr);
+            // The loopback address stands for this machine: ask it under its own address.
+            if (ServerAddr == platform::IPv4FromBytes(127, 0, 0, 1))
+                ServerAddr = WSocketResolveHost(LocalHostName());
+            ServerIP = AddrToText(ServerAddr);
+        } catch (...) {
+            // An unresolvable server is reported below, as OnResolveError.
+        }
+    }
+    if (ServerIP != kAnyAddress || HostAddr == LocalIP) {
+        ReplyReceived = false;
+        RequestSent = false;
+        OpenSockets();
+    } else if (OnResolveError) {
+        OnResolveError(this);
+    }
+}
+
+void TSNTPClient::OpenSockets() {
+    try {
+        if (ServerIP == kAnyAddress && HostAddr != kLoopbackText) {
+            RequestSent = false;
+            ReplyReceived = false;
+            return;
+        }
+        // A socket that fails reports it through OnError and the sequence goes on.
+        ListenSocket->Close();
+        ListenSocket->SetAddr(kAnyAddress);
+        ListenSocket->SetPort(ListenPort);
+        ListenSocket->SetProto("udp");
+        ListenSocket->Listen();
+
+        QuerySocket->Close();
+        QuerySocket->SetAddr(ServerIP != kAnyAddress ? ServerIP : HostAddr);
+        QuerySocket->SetPort(HostPort);
+        QuerySocket->SetProto("udp");
+        QuerySocket->Connect();
+
+        SendRequest();
+    } catch (...) {
+        // The query then ends only through QueryTimeout.
+    }
+}
+
+void TSNTPClient::SendRequest() {
+    const sntp::Message request = sntp::BuildRequest();
+    SendTick = platform::GetTickCount();
+    QuerySocket->Send(request.data(), sntp::kMessageSize);
+    RequestSent = true;
+}
+
+void TSNTPClient::QueryTimeout() {
+    if (ReplyReceived) return;
+    TimedOut = true;
+    CloseSockets();
+    if (OnTimeout) OnTimeout(this);
+}
+
+void TSNTPClient::ProcessSocketMessages(TObject*) {
+    if (SocketsCreated)
+        QuerySocket->ProcessMessages();
+    else
+        platform::DispatchWaitingMessages();
+}
+
+std::string TSNTPClient::GetLocalIP() {
+    const std::vector<std::string> list = LocalIPList();
+    return list.empty() ? std::string(kLoopbackText) : list.front();
+}
+
+std::string TSNTPClient::AddrToText(platform::IPv4 address) { return platform::DottedText(address); }
