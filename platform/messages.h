@@ -15,6 +15,10 @@ constexpr std::uint32_t kWM_USER = 0x0400;
 // until none is left. A WM_QUIT is removed and dropped. Never waits.
 void DispatchWaitingMessages();
 
+// Removes a WM_QUIT waiting for the calling thread and tells whether there was one; the other
+// messages stay where they are. A host's message loop ends on it.
+bool TakeQuitMessage();
+
 // Sleeps until a message waits for the calling thread or `milliseconds` have passed.
 void WaitForMessage(std::uint32_t milliseconds);
 

@@ -36,5 +36,7 @@ int ReceiveFrom(Handle socket, MessageWindow& window, void* buffer, int size, TS
 bool Close(Handle socket, MessageWindow& window);
 std::uint16_t LocalPort(Handle socket);
 bool LookupService(const std::string& name, std::uint16_t& port);
+// Waits up to `milliseconds` until a datagram waits on the socket; for peers that block.
+bool WaitReadable(Handle socket, int milliseconds);
 
 }  // namespace platform::udp

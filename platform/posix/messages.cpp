@@ -129,6 +129,17 @@ public:
         }
     }
 
+    bool TakeQuit() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto it = posted_.begin(); it != posted_.end(); ++it) {
+            if (it->window == 0 && it->message == kWM_QUIT) {
+                posted_.erase(it);
+                return true;
+            }
+        }
+        return false;
+    }
+
     void Wait(std::uint32_t milliseconds) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -198,6 +209,8 @@ void DispatchWaitingMessages() {
         queue.Dispatch(message);
     }
 }
+
+bool TakeQuitMessage() { return ThreadQueue::Current().TakeQuit(); }
 
 void WaitForMessage(std::uint32_t milliseconds) { ThreadQueue::Current().Wait(milliseconds); }
 

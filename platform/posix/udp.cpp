@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -153,6 +154,11 @@ bool LookupService(const std::string& name, std::uint16_t& port) {
     }
     port = ntohs(static_cast<std::uint16_t>(result->s_port));
     return true;
+}
+
+bool WaitReadable(Handle socket, int milliseconds) {
+    pollfd fd{static_cast<int>(socket), POLLIN, 0};
+    return poll(&fd, 1, milliseconds) > 0;
 }
 
 }  // namespace platform::udp

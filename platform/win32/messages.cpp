@@ -57,6 +57,11 @@ void DispatchWaitingMessages() {
     }
 }
 
+bool TakeQuitMessage() {
+    MSG message;
+    return PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
+}
+
 void WaitForMessage(std::uint32_t milliseconds) {
     MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }

@@ -108,4 +108,12 @@ bool LookupService(const std::string& name, std::uint16_t& port) {
     return true;
 }
 
+bool WaitReadable(Handle socket, int milliseconds) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(AsSocket(socket), &readable);
+    timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    return ::select(0, &readable, nullptr, nullptr, &limit) > 0;
+}
+
 }  // namespace platform::udp

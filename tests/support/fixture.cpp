@@ -1,0 +1,54 @@
+// The shared fixture of the client tests.
+#include "tests/support/fixture.h"
+
+#include "platform/messages.h"
+#include "platform/system.h"
+#include "platform/udp.h"
+
+namespace testing_support {
+
+bool CanBindPort123() {
+    if (platform::system::SocketsStartup() != 0) return false;
+    const std::intptr_t s = platform::udp::Open();
+    const bool bound = s != platform::udp::kInvalid && platform::udp::Bind(s, 0, 123);
+    platform::MessageWindow unused([](std::uint32_t, std::uintptr_t, std::intptr_t) {});
+    if (s != platform::udp::kInvalid) platform::udp::Close(s, unused);
+    platform::system::SocketsCleanup();
+    return bound;
+}
+
+bool PumpUntil(const std::function<bool()>& done, int ms) {
+    Stopwatch watch;
+    while (!done()) {
+        if (watch.ms() > ms) return false;
+        platform::DispatchWaitingMessages();
+        if (done()) break;
+        platform::WaitForMessage(10);
+    }
+    return true;
+}
+
+void ClientTest::SetUp() {
+    client.OnDataAvailable = [this](TObject* sender, std::uint16_t error) {
+        EXPECT_EQ(sender, &client);
+        events.push_back("DataAvailable " + std::to_string(error));
+    };
+    client.OnTimeout = [this](TObject* sender) {
+        EXPECT_EQ(sender, &client);
+        events.push_back("Timeout");
+    };
+    client.OnWinsockError = [this](TObject* sender, std::uint16_t error) {
+        EXPECT_EQ(sender, &client);
+        events.push_back("WinsockError " + std::to_string(error));
+    };
+    client.OnResolveError = [this](TObject* sender) {
+        EXPECT_EQ(sender, &client);
+        events.push_back("ResolveError");
+    };
+    client.OnReceiveError = [this](TObject* sender) {
+        EXPECT_EQ(sender, &client);
+        events.push_back("ReceiveError");
+    };
+}
+
+}  // namespace testing_support
