@@ -9,7 +9,7 @@ case "$lib" in
     table=$(i686-w64-mingw32-objdump -p "$lib")
     names=$(printf '%s\n' "$table" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
         sed -n 's/^[[:space:]]*\[[[:space:]]*\([0-9]*\)\] \(.*\)$/\1:\2/p' | tr '\n' ' ')
-    base=$(printf '%s\n' "$table" | sed -n 's/.*Ordinal Base \([0-9]*\).*/\1/p')
+    base=$(printf '%s\n' "$table" | sed -n 's/.*Ordinal Base[[:space:]]*\([0-9][0-9]*\).*/\1/p' | head -n 1)
     want="0:QueryServer 1:SNTPCleanUp 2:isConnected 3:setLoopFunction "
     [ "$base" = 1 ] || { echo "ordinal base is '$base', not 1"; exit 1; }
     [ "$names" = "$want" ] || { echo "exports are '$names', want '$want' (ordinal = index + 1)"; exit 1; }

@@ -151,27 +151,33 @@ TEST_F(ReplyTest, WrongLengthsAreDroppedAndTheNextGoodReplyIsAccepted) {
     EXPECT_TRUE(SocketsClosed());
 }
 
-TEST_F(ReplyTest, SourceDecides) {
-    const struct {
-        const char* replyFrom;
-        bool accepted;
-    } cases[] = {
-        {"127.0.0.3", false},  // neither the server nor the loopback address
-        {"127.0.0.1", true},   // the loopback address is accepted whatever the server is
-        {"127.0.0.2", true},   // the server
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.replyFrom);
+// The server and the loopback address are accepted as sources, whatever the server is.
+TEST_F(ReplyTest, ServerAndLoopbackSourcesAreAccepted) {
+    for (const char* replyFrom : {"127.0.0.1", "127.0.0.2"}) {
+        SCOPED_TRACE(replyFrom);
         events.clear();
         ResponderScript script;
-        script.replyFrom = c.replyFrom;
+        script.replyFrom = replyFrom;
         Responder server("127.0.0.2", 0, script);
         StartAgainst(server);
-        ASSERT_TRUE(PumpUntil([this] { return client.ReplyReceived; }, 2000));
-        PumpUntil([] { return false; }, 50);
-        EXPECT_EQ(events.size(), c.accepted ? 1u : 0u);
-        EXPECT_EQ(SocketsClosed(), c.accepted);
+        ASSERT_TRUE(WaitForEventOrClose(2000));
+        EXPECT_EQ(events, std::vector<std::string>{"DataAvailable 0"});
+        EXPECT_TRUE(SocketsClosed());
     }
+}
+
+TEST_F(ReplyTest, ForeignSourceIsDropped) {
+    if (!Responder::SourceAddressesHold())
+        GTEST_SKIP() << "skipped: a foreign source cannot be made here: this socket layer sends "
+                        "from 127.0.0.1 whatever loopback address a socket is bound to (Wine)";
+    ResponderScript script;
+    script.replyFrom = "127.0.0.3";  // neither the server nor the loopback address
+    Responder server("127.0.0.2", 0, script);
+    StartAgainst(server);
+    ASSERT_TRUE(PumpUntil([this] { return client.ReplyReceived; }, 2000));
+    PumpUntil([] { return false; }, 50);
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(client.QuerySocket->State(), wsConnected) << "the query goes on";
 }
 
 TEST_F(ReplyTest, ReplyOnTheListeningSocketCountsLikeOneOnTheQuerySocket) {

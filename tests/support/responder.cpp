@@ -86,6 +86,26 @@ Responder::~Responder() {
     platform::system::SocketsCleanup();
 }
 
+bool Responder::SourceAddressesHold() {
+    platform::system::SocketsStartup();
+    platform::MessageWindow window([](std::uint32_t, std::uintptr_t, std::intptr_t) {});
+    const std::intptr_t receiver = OpenBound("127.0.0.2", 0);
+    const std::intptr_t sender = OpenBound("127.0.0.3", 0);
+    platform::udp::SendTo(sender, "?", 1, Address("127.0.0.2"), platform::udp::LocalPort(receiver));
+    bool holds = false;
+    if (platform::udp::WaitReadable(receiver, 1000)) {
+        char buffer[4];
+        TSockAddrIn from{};
+        int length = sizeof from;
+        platform::udp::ReceiveFrom(receiver, window, buffer, sizeof buffer, from, length);
+        holds = from.sin_addr[3] == 3;
+    }
+    platform::udp::Close(sender, window);
+    platform::udp::Close(receiver, window);
+    platform::system::SocketsCleanup();
+    return holds;
+}
+
 void Responder::SetScript(ResponderScript script) {
     std::lock_guard<std::mutex> lock(mutex_);
     script_ = std::move(script);

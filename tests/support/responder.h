@@ -62,6 +62,10 @@ public:
     void SendTo(const std::string& address, std::uint16_t port,
                 const std::vector<std::uint8_t>& bytes);
 
+    // Whether a datagram sent from a socket bound to one loopback address arrives from that
+    // address. Under Wine it arrives from 127.0.0.1 whatever the socket is bound to.
+    static bool SourceAddressesHold();
+
     // A reply built as the script says, for a request that arrived at `receiveUnix`.
     static sntp::Message BuildReply(const ResponderScript& script, double receiveUnix,
                                     double transmitUnix);
