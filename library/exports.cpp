@@ -96,8 +96,13 @@ extern "C" SNTP_API std::uint16_t SNTP_CALL QueryServer(const char* host, double
         if (GlobalClient == nullptr) CreateGlobalClient();
         RunQuery(*GlobalClient, host);
     } catch (...) {
+        // Only a host's own window procedure, dispatched by the wait, can get here.
         LastOutcome = outcome::kSocketError;
         LastOffset = outcome::kFailureOffset;
+        try {
+            if (GlobalClient != nullptr) GlobalClient->CloseSockets();
+        } catch (...) {
+        }
     }
     queryRunning = false;
     if (cleanupDeferred) {

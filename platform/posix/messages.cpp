@@ -48,24 +48,31 @@ class ThreadQueue {
 public:
     ThreadQueue() : wake_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
-    // The queue of the calling thread. It is freed when a thread other than the first ends; the
-    // first thread's lives to the end of the process, so that code running at exit may still use it.
+    // The queue of the calling thread. When the thread ends, the queue goes with it unless a
+    // window still refers to it; the first thread's queue is never freed (no destructor runs for
+    // it at exit), so code that runs at exit may still use it.
     static ThreadQueue& Current() {
         static pthread_key_t key = [] {
             pthread_key_t k;
-            pthread_key_create(&k, [](void* q) { delete static_cast<ThreadQueue*>(q); });
+            pthread_key_create(&k, [](void* q) {
+                auto* queue = static_cast<ThreadQueue*>(q);
+                if (queue->Unused()) delete queue;
+            });
             return k;
         }();
         thread_local ThreadQueue* queue = nullptr;
         if (queue == nullptr) {
             queue = new ThreadQueue;
-            static bool first = true;
-            static std::mutex firstMutex;
-            std::lock_guard<std::mutex> lock(firstMutex);
-            if (!first) pthread_setspecific(key, queue);
-            first = false;
+            pthread_setspecific(key, queue);
         }
         return *queue;
+    }
+
+    ~ThreadQueue() { close(wake_); }
+
+    bool Unused() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return windows_.empty();
     }
 
     std::uint64_t Add(MessageWindow::Impl* window) {

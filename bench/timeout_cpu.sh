@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Measures the processor time of one query that waits out the full 4000 ms limit, for the Linux
+# library and for the DLL under Wine (the Wine program and the wineserver together, since a
+# waiting socket costs time in the wineserver too). The server is an address in a network
+# namespace made here where nothing listens on port 123. Run after scripts/test or scripts/demo
+# has built both forms; needs root.
+set -euo pipefail
+source "$(dirname "$0")/../scripts/lib/common.sh"
+ns=sntp-bench-$$
+veth=sntpb$$
+client_ip=198.18.125.1
+server_ip=198.18.125.2
+hz=$(getconf CLK_TCK)
+
+cleanup() { ip link del "$veth" 2>/dev/null || true; ip netns del "$ns" 2>/dev/null || true; }
+trap cleanup EXIT
+ip netns add "$ns"
+ip link add "$veth" type veth peer name "${veth}p"
+ip link set "${veth}p" netns "$ns"
+ip addr add "$client_ip/30" dev "$veth"
+ip link set "$veth" up
+ip netns exec "$ns" ip addr add "$server_ip/30" dev "${veth}p"
+ip netns exec "$ns" ip link set "${veth}p" up
+
+cpu_of() { awk -v hz="$hz" '{ printf "%.3f", ($14 + $15) / hz }' "/proc/$1/stat"; }
+
+TIMEFORMAT='%R s elapsed, %U s user, %S s system'
+say "Linux: sntpquery $server_ip"
+time with_private_hosts "$build_linux/sntpquery" "$server_ip" || true
+
+say "Windows under Wine: sntpquery.exe $server_ip"
+wineserver -p 2>/dev/null || true
+(cd "$build_win32" && wine sntpquery.exe --help >/dev/null 2>&1 || true)  # warm the prefix
+# The wineserver of this prefix works in a folder named server-DEVICE-INODE of the prefix.
+server_dir=$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
+server=
+for pid in $(pgrep wineserver); do
+  [ "$(basename "$(readlink "/proc/$pid/cwd")")" = "$server_dir" ] && server=$pid
+done
+[ -n "$server" ] || { echo "no wineserver serves $WINEPREFIX"; exit 1; }
+# The same program with a query that fails at once is the baseline: starting a Wine process
+# costs time of its own.
+for host in "" "$server_ip"; do
+  echo "-- sntpquery.exe '$host'"
+  before=$(cpu_of "$server")
+  time (cd "$build_win32" && wine sntpquery.exe "$host" | tr -d '\r' || true)
+  after=$(cpu_of "$server")
+  echo "wineserver: $(awk -v a="$before" -v b="$after" 'BEGIN { printf "%.3f", b - a }') s of processor time"
+done
