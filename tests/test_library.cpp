@@ -146,6 +146,18 @@ TEST_F(LibraryTest, SilentServerEndsWithOutcome1AfterTheLimit) {
     EXPECT_EQ(server.requests().size(), 1u);
 }
 
+// The wait sleeps on the thread's queue: a second of waiting costs a small part of a second of
+// processor time. A busy loop would cost the whole second.
+TEST_F(LibraryTest, WaitSleepsInsteadOfSpinning) {
+    REQUIRE_PORT_123_HERE();
+    Responder server("127.0.0.2", 0, testing_support::SilentScript());
+    PointAt(server.port(), 1000);
+    const double before = testing_support::ProcessorSeconds();
+    double offset = 0;
+    EXPECT_EQ(QueryServer("127.0.0.2", &offset), outcome::kNoReplyInTime);
+    EXPECT_LT(testing_support::ProcessorSeconds() - before, 0.5);
+}
+
 TEST_F(LibraryTest, LimitHoldsAcrossTickWraps) {
     REQUIRE_PORT_123_HERE();
     Responder server("127.0.0.2", 0, testing_support::SilentScript());

@@ -26,6 +26,9 @@ bool CanBindPort123();
                             "other program on it)";                                            \
     } while (0)
 
+// The processor time this process has used so far, user and system, in seconds.
+double ProcessorSeconds();
+
 // Pumps the thread's messages until `done` holds or `ms` pass; false on time-out.
 bool PumpUntil(const std::function<bool()>& done, int ms);
 
