@@ -22,6 +22,10 @@ bool TakeQuitMessage();
 // Sleeps until a message waits for the calling thread or `milliseconds` have passed.
 void WaitForMessage(std::uint32_t milliseconds);
 
+// Frees what the message queue keeps for the calling thread, once it has no window left; for the
+// library's last act as it is unloaded.
+void ReleaseMessageQueue();
+
 // The identity of a thread's message queue, for posting to it from any thread.
 using ThreadQueueId = std::uintptr_t;
 ThreadQueueId CurrentThreadQueue();

@@ -16,18 +16,30 @@ IPv4 IPv4FromBytes(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8
     return address;
 }
 
-// Both tables live to the very end of the process (they are never destroyed), because the
-// library's unload handler may still use them after static objects have gone.
+// Both tables outlive the static objects, because the library's unload handler may still use
+// them after those have gone; ReleaseServices frees them as the library leaves the process.
+namespace {
+Services* realServices = nullptr;
+Services* currentServices = nullptr;
+}  // namespace
+
 const Services& SystemServices() {
-    static const Services* real =
-        new Services{system::Tick,     system::LocalDateTime,  system::HostName,
-                     system::ResolveName, system::SocketsStartup, system::SocketsCleanup};
-    return *real;
+    if (realServices == nullptr)
+        realServices = new Services{system::Tick,        system::LocalDateTime,
+                                    system::HostName,    system::ResolveName,
+                                    system::SocketsStartup, system::SocketsCleanup};
+    return *realServices;
 }
 
 Services& CurrentServices() {
-    static Services* current = new Services(SystemServices());
-    return *current;
+    if (currentServices == nullptr) currentServices = new Services(SystemServices());
+    return *currentServices;
+}
+
+void ReleaseServices() {
+    delete currentServices;
+    delete realServices;
+    currentServices = realServices = nullptr;
 }
 
 std::uint32_t GetTickCount() { return CurrentServices().tick(); }

@@ -61,6 +61,9 @@ struct Services {
 Services& CurrentServices();
 const Services& SystemServices();
 
+// Frees the tables; for the library's last act as it is unloaded.
+void ReleaseServices();
+
 // Replaces services for its own lifetime and restores what was there before.
 class ServicesOverride {
 public:

@@ -49,9 +49,17 @@ public:
     ThreadQueue() : wake_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
     // The queue of the calling thread. When the thread ends, the queue goes with it unless a
-    // window still refers to it; the first thread's queue is never freed (no destructor runs for
-    // it at exit), so code that runs at exit may still use it.
+    // window still refers to it; for the main thread no such destructor runs, so code that runs
+    // at exit may still use its queue.
     static ThreadQueue& Current() {
+        if (mine_ == nullptr) {
+            mine_ = new ThreadQueue;
+            pthread_setspecific(Key(), mine_);
+        }
+        return *mine_;
+    }
+
+    static pthread_key_t Key() {
         static pthread_key_t key = [] {
             pthread_key_t k;
             pthread_key_create(&k, [](void* q) {
@@ -60,12 +68,18 @@ public:
             });
             return k;
         }();
-        thread_local ThreadQueue* queue = nullptr;
-        if (queue == nullptr) {
-            queue = new ThreadQueue;
-            pthread_setspecific(key, queue);
+        return key;
+    }
+
+    // Frees the calling thread's queue if no window is left, and forgets the thread-end hook,
+    // whose code is about to be unloaded.
+    static void Release() {
+        if (mine_ != nullptr && mine_->Unused()) {
+            pthread_setspecific(Key(), nullptr);
+            delete mine_;
+            mine_ = nullptr;
         }
-        return *queue;
+        pthread_key_delete(Key());
     }
 
     ~ThreadQueue() { close(wake_); }
@@ -199,6 +213,7 @@ private:
         }
     }
 
+    static thread_local ThreadQueue* mine_;  // the calling thread's queue
     std::mutex mutex_;
     std::deque<Message> posted_;
     std::unordered_map<std::uint64_t, MessageWindow::Impl*> windows_;
@@ -206,7 +221,11 @@ private:
     int wake_;
 };
 
+thread_local ThreadQueue* ThreadQueue::mine_ = nullptr;
+
 }  // namespace
+
+void ReleaseMessageQueue() { ThreadQueue::Release(); }
 
 void DispatchWaitingMessages() {
     ThreadQueue& queue = ThreadQueue::Current();

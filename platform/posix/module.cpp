@@ -3,6 +3,9 @@
 // destroyed by then (the first thread's message queue lives to the very end).
 #include "platform/module.h"
 
+#include "platform/messages.h"
+#include "platform/services.h"
+
 namespace platform {
 
 namespace {
@@ -10,6 +13,8 @@ void (*unloadHandler)() = nullptr;
 
 __attribute__((destructor)) void RunUnloadHandler() {
     if (unloadHandler != nullptr) unloadHandler();
+    ReleaseMessageQueue();
+    ReleaseServices();
 }
 }  // namespace
 

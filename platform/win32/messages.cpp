@@ -66,6 +66,8 @@ void WaitForMessage(std::uint32_t milliseconds) {
     MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
+void ReleaseMessageQueue() {}  // the system owns the queue
+
 ThreadQueueId CurrentThreadQueue() { return GetCurrentThreadId(); }
 
 void PostQuitMessageTo(ThreadQueueId thread) {

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "platform/services.h"
+
 namespace platform {
 
 void UnregisterWindowClass();
@@ -20,6 +22,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
         if (platform::unloadHandler != nullptr) platform::unloadHandler();
         platform::UnregisterWindowClass();
+        platform::ReleaseServices();
     }
     return TRUE;
 }
