@@ -12,15 +12,8 @@ client_ip=198.18.125.1
 server_ip=198.18.125.2
 hz=$(getconf CLK_TCK)
 
-cleanup() { ip link del "$veth" 2>/dev/null || true; ip netns del "$ns" 2>/dev/null || true; }
-trap cleanup EXIT
-ip netns add "$ns"
-ip link add "$veth" type veth peer name "${veth}p"
-ip link set "${veth}p" netns "$ns"
-ip addr add "$client_ip/30" dev "$veth"
-ip link set "$veth" up
-ip netns exec "$ns" ip addr add "$server_ip/30" dev "${veth}p"
-ip netns exec "$ns" ip link set "${veth}p" up
+trap remove_namespace EXIT
+make_namespace
 
 cpu_of() { awk -v hz="$hz" '{ printf "%.3f", ($14 + $15) / hz }' "/proc/$1/stat"; }
 

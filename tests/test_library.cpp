@@ -14,7 +14,6 @@
 
 namespace {
 
-using testing_support::CanBindPort123;
 using testing_support::FakePlatform;
 using testing_support::Responder;
 using testing_support::ResponderScript;
@@ -48,12 +47,6 @@ protected:
 
     FakePlatform fake;
 };
-
-#define REQUIRE_PORT_123_HERE()                                                         \
-    do {                                                                                \
-        if (!CanBindPort123())                                                          \
-            GTEST_SKIP() << "skipped: UDP port 123 cannot be bound here (needs root)"; \
-    } while (0)
 
 TEST_F(LibraryTest, GlobalClientLifetime) {
     SNTPCleanUp();  // before any query: nothing to do
@@ -102,7 +95,7 @@ TEST_F(LibraryTest, UnresolvableServersFailAtOnce) {
 }
 
 TEST_F(LibraryTest, NoNetworkAsksOnlyTheLoopbackText) {
-    REQUIRE_PORT_123_HERE();
+    REQUIRE_PORT_123();
     Responder server("127.0.0.1", 0);
     for (const std::vector<std::string>& list :
          {std::vector<std::string>{}, std::vector<std::string>{"127.0.0.1", "127.0.0.5"}}) {
@@ -133,7 +126,7 @@ TEST_F(LibraryTest, ZeroLocalAddressAskingItselfEndsAtTheLimit) {
 }
 
 TEST_F(LibraryTest, SilentServerEndsWithOutcome1AfterTheLimit) {
-    REQUIRE_PORT_123_HERE();
+    REQUIRE_PORT_123();
     Responder server("127.0.0.2", 0, testing_support::SilentScript());
     PointAt(server.port());
     double offset = 0;
@@ -149,7 +142,7 @@ TEST_F(LibraryTest, SilentServerEndsWithOutcome1AfterTheLimit) {
 // The wait sleeps on the thread's queue: a second of waiting costs a small part of a second of
 // processor time. A busy loop would cost the whole second.
 TEST_F(LibraryTest, WaitSleepsInsteadOfSpinning) {
-    REQUIRE_PORT_123_HERE();
+    REQUIRE_PORT_123();
     Responder server("127.0.0.2", 0, testing_support::SilentScript());
     PointAt(server.port(), 1000);
     const double before = testing_support::ProcessorSeconds();
@@ -159,7 +152,7 @@ TEST_F(LibraryTest, WaitSleepsInsteadOfSpinning) {
 }
 
 TEST_F(LibraryTest, LimitHoldsAcrossTickWraps) {
-    REQUIRE_PORT_123_HERE();
+    REQUIRE_PORT_123();
     Responder server("127.0.0.2", 0, testing_support::SilentScript());
     for (std::uint32_t start : {0xFFFFFFFFu - 200u, 0x7FFFFFFFu - 200u}) {
         SCOPED_TRACE(start);
@@ -174,7 +167,7 @@ TEST_F(LibraryTest, LimitHoldsAcrossTickWraps) {
 }
 
 TEST_F(LibraryTest, QuerySocketFailureGivesOutcome2) {
-    REQUIRE_PORT_123_HERE();
+    REQUIRE_PORT_123();
     PointAt(123);
     GlobalClient->HostPort = "";
     double offset = 0;
@@ -187,7 +180,7 @@ TEST_F(LibraryTest, QuerySocketFailureGivesOutcome2) {
 // The listening socket failing alone does not end the query: the reply can still come to the
 // query socket.
 TEST_F(LibraryTest, PortHeldByAnotherProgramDoesNotEndTheQuery) {
-    REQUIRE_PORT_123_HERE();
+    REQUIRE_PORT_123();
     Responder holder("0.0.0.0", 123, testing_support::SilentScript());
     Responder server("127.0.0.2", 0, testing_support::SilentScript());
     PointAt(server.port(), 500);
@@ -204,7 +197,7 @@ TEST_F(LibraryTest, PortHeldByAnotherProgramDoesNotEndTheQuery) {
 }
 
 TEST_F(LibraryTest, EveryCallReturnsWithBothSocketsClosed) {
-    REQUIRE_PORT_123_HERE();
+    REQUIRE_PORT_123();
     ResponderScript late;
     late.delayMs = 600;  // arrives after the limit of the first call
     Responder server("127.0.0.2", 0, late);
@@ -220,7 +213,7 @@ TEST_F(LibraryTest, EveryCallReturnsWithBothSocketsClosed) {
 }
 
 TEST_F(LibraryTest, QuitMessagesAreConsumedAndHostWindowsServed) {
-    REQUIRE_PORT_123_HERE();
+    REQUIRE_PORT_123();
     Responder server("127.0.0.2", 0, testing_support::SilentScript());
     PointAt(server.port(), 600);
     Stopwatch watch;
@@ -245,7 +238,7 @@ TEST_F(LibraryTest, QuitMessagesAreConsumedAndHostWindowsServed) {
 }
 
 TEST_F(LibraryTest, ReentryFromADispatchedMessage) {
-    REQUIRE_PORT_123_HERE();
+    REQUIRE_PORT_123();
     ResponderScript slow;
     slow.delayMs = 300;
     Responder server("127.0.0.2", 0, slow);
@@ -273,7 +266,7 @@ TEST_F(LibraryTest, ReentryFromADispatchedMessage) {
 }
 
 TEST_F(LibraryTest, LoopFunctionIsStoredNeverCalledAndNullOffsetIsSafe) {
-    REQUIRE_PORT_123_HERE();
+    REQUIRE_PORT_123();
     static int calls = 0;
     struct Loop {
         static void SNTP_CALL Count() { ++calls; }
@@ -300,7 +293,7 @@ TEST_F(LibraryTest, StartUpFailureGivesOutcome2) {
 
 // The offset of the server clock from the local clock, end to end through the library.
 TEST_F(LibraryTest, OffsetOfAServerAhead) {
-    REQUIRE_PORT_123_HERE();
+    REQUIRE_PORT_123();
     const struct {
         const char* name;
         double skewSeconds;
@@ -324,7 +317,7 @@ TEST_F(LibraryTest, OffsetOfAServerAhead) {
 }
 
 TEST_F(LibraryTest, UnusableRepliesGiveOutcome3) {
-    REQUIRE_PORT_123_HERE();
+    REQUIRE_PORT_123();
     const struct {
         const char* name;
         void (*change)(ResponderScript&);
@@ -357,7 +350,7 @@ TEST_F(LibraryTest, UnusableRepliesGiveOutcome3) {
 }
 
 TEST_F(LibraryTest, DroppedDatagramThenSilenceEndsAtTheLimit) {
-    REQUIRE_PORT_123_HERE();
+    REQUIRE_PORT_123();
     ResponderScript script;
     script.lengths = {47};
     Responder server("127.0.0.2", 0, script);
@@ -373,7 +366,7 @@ TEST_F(LibraryTest, DroppedDatagramThenSilenceEndsAtTheLimit) {
 // Asking this machine: with a server on port 123 the query socket gets its reply; with nothing
 // there the request comes back to the listening socket, and a request is no time.
 TEST_F(LibraryTest, AskingThisMachine) {
-    REQUIRE_PORT_123_HERE();
+    REQUIRE_PORT_123();
     double offset = 0;
     EXPECT_EQ(QueryServer("127.0.0.5", &offset), outcome::kNotResolvable);
     EXPECT_EQ(GlobalClient->Stratum, 0) << "its own request, reflected";
@@ -390,7 +383,7 @@ TEST_F(LibraryTest, AskingThisMachine) {
 // The offset is against the local wall clock, not UTC: with both clocks exact it is the time
 // zone's distance from UTC, negated.
 TEST_F(LibraryTest, OffsetIsAgainstLocalTime) {
-    REQUIRE_PORT_123_HERE();
+    REQUIRE_PORT_123();
     fake.SetLocalDateTime(platform::SystemServices().localDateTime);
     const double zone = platform::SystemServices().localDateTime() - testing_support::UtcDayValueNow();
     Responder server("127.0.0.2", 0);

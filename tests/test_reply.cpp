@@ -2,7 +2,9 @@
 // and the timing of the reply with the millisecond tick.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "tests/support/fixture.h"
 
@@ -17,8 +19,7 @@ class ReplyTest : public ClientTest {
 protected:
     void SetUp() override {
         ClientTest::SetUp();
-        if (!testing_support::CanBindPort123())
-            GTEST_SKIP() << "skipped: UDP port 123 cannot be bound here (needs root)";
+        REQUIRE_PORT_123();
     }
 
     // Starts a query of the responder at 127.0.0.2.
@@ -84,9 +85,7 @@ TEST_F(ReplyTest, ErrorCodeOfTheNotificationIsPassedOn) {
     Responder server("127.0.0.2", 0);
     StartAgainst(server);
     ASSERT_TRUE(server.WaitForRequests(1, 2000));
-    testing_support::Stopwatch settle;
-    while (settle.ms() < 100) {
-    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the reply is on its way
     client.SocketDataAvailable(client.QuerySocket, 10054);
     EXPECT_EQ(events, std::vector<std::string>{"DataAvailable 10054"});
 }

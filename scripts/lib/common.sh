@@ -46,9 +46,8 @@ client_ip=198.18.123.1
 server_ip=198.18.123.2
 server_dir=
 
-start_server() {
-  server_dir=$(mktemp -d)
-  say "starting chronyd in network namespace $ns at $server_ip (client side $client_ip)"
+# The namespace $ns with $server_ip, joined to this one, where $client_ip is, by a veth pair.
+make_namespace() {
   ip netns add "$ns"
   ip link add "$veth" type veth peer name "${veth}p"
   ip link set "${veth}p" netns "$ns"
@@ -57,6 +56,17 @@ start_server() {
   ip netns exec "$ns" ip addr add "$server_ip/30" dev "${veth}p"
   ip netns exec "$ns" ip link set "${veth}p" up
   ip netns exec "$ns" ip link set lo up
+}
+
+remove_namespace() {
+  ip link del "$veth" 2>/dev/null || true
+  ip netns del "$ns" 2>/dev/null || true
+}
+
+start_server() {
+  server_dir=$(mktemp -d)
+  say "starting chronyd in network namespace $ns at $server_ip (client side $client_ip)"
+  make_namespace
   cat >"$server_dir/chrony.conf" <<CONF
 local stratum 8
 allow all
@@ -76,8 +86,7 @@ CONF
 stop_server() {
   [ -n "$server_dir" ] || return 0
   if [ -s "$server_dir/chronyd.pid" ]; then kill "$(cat "$server_dir/chronyd.pid")" 2>/dev/null || true; fi
-  ip link del "$veth" 2>/dev/null || true
-  ip netns del "$ns" 2>/dev/null || true
+  remove_namespace
   rm -rf "$server_dir"
   server_dir=
 }
