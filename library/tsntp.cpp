@@ -3,6 +3,15 @@
 
 #include "library/outcomes.h"
 #include "platform/clock.h"
+#include "platform/fpu.h"
+
+namespace {
+// Rounded to double through memory, while the precision scope holds.
+__attribute__((noinline)) double OffsetFrom(double serverTime, double localTime) {
+    volatile double offset = serverTime - localTime;
+    return offset;
+}
+}  // namespace
 
 void TSNTP::Record(std::uint16_t code, double offset) {
     LastOutcome = code;
@@ -14,8 +23,10 @@ void TSNTP::RecordReply(TObject*, std::uint16_t) {
     // A server that is unsynchronised, sends a kiss-o'-death or gives no time has no offset to
     // offer: taking one would let a host set its clock from garbage.
     if (ReplyInvalid) return Record(outcome::kNotResolvable, outcome::kFailureOffset);
-    // The offset is against the local wall clock, not against UTC.
-    Record(outcome::kReplyAccepted, ServerTime - platform::LocalDateTime());
+    // The offset is against the local wall clock, not against UTC. The host may have set the
+    // x87 unit to single precision, which would cost minutes here.
+    platform::ExtendedPrecisionScope extended;
+    Record(outcome::kReplyAccepted, OffsetFrom(ServerTime, platform::LocalDateTime()));
 }
 
 void TSNTP::RecordTimeout(TObject*) { Record(outcome::kNoReplyInTime, outcome::kFailureOffset); }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/fpu.h"
 #include "platform/names.h"
 #include "platform/system.h"
 
@@ -77,12 +78,20 @@ long DaysSince18991230(int year, int month, int day) {
 }
 }  // namespace
 
+namespace {
+__attribute__((noinline)) double DayValue(long days, int milliseconds) {
+    volatile double time = static_cast<double>(milliseconds) / 86400000.0;
+    volatile double value = static_cast<double>(days) + time;
+    return value;
+}
+}  // namespace
+
 double DayValueFromCivil(int year, int month, int day, int hour, int minute, int second,
                          int millisecond) {
-    const double time =
-        static_cast<double>(hour * 3600000 + minute * 60000 + second * 1000 + millisecond) /
-        86400000.0;
-    return static_cast<double>(DaysSince18991230(year, month, day)) + time;
+    // The host may have set the x87 unit to single precision, too coarse for a day value.
+    ExtendedPrecisionScope extended;
+    return DayValue(DaysSince18991230(year, month, day),
+                    hour * 3600000 + minute * 60000 + second * 1000 + millisecond);
 }
 
 }  // namespace platform

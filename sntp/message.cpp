@@ -57,6 +57,11 @@ __attribute__((noinline)) double EstimateChain(double transmit, double receive,
     return RoundToDouble(network * 0.5L + transmit);
 }
 
+__attribute__((noinline)) double ShortChain(std::uint32_t magnitude, bool negative) {
+    const double seconds = RoundToDouble(static_cast<Extended>(magnitude) / 65536.0L);
+    return negative ? -seconds : seconds;
+}
+
 }  // namespace
 
 Message BuildRequest() {
@@ -75,8 +80,9 @@ double NtpTimestampToDayValue(const std::uint8_t* timestamp) {
 
 double NtpShortToSeconds(const std::uint8_t* value) {
     const std::uint32_t raw = BigEndian32(value);
-    const double magnitude = static_cast<double>(raw & 0x7FFFFFFFu) * (1.0 / 65536.0);
-    return (raw & 0x80000000u) ? -magnitude : magnitude;
+    // 31 bits of magnitude: exact in double, but not at a host's single precision.
+    platform::ExtendedPrecisionScope extended;
+    return ShortChain(raw & 0x7FFFFFFFu, (raw & 0x80000000u) != 0);
 }
 
 std::int32_t SignedByte(std::uint8_t b) { return b >= 0x80 ? b - 256 : b; }

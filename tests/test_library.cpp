@@ -9,6 +9,7 @@
 #include "library/outcomes.h"
 #include "library/sntpclient.h"
 #include "library/tsntp.h"
+#include "platform/fpu.h"
 #include "platform/messages.h"
 #include "tests/support/fixture.h"
 
@@ -313,6 +314,29 @@ TEST_F(LibraryTest, OffsetOfAServerAhead) {
         EXPECT_EQ(QueryServer("127.0.0.2", &offset), outcome::kReplyAccepted);
         // Within the resolution of the tick and the clocks.
         EXPECT_NEAR(offset * 86400.0, c.skewSeconds, 0.05);
+    }
+}
+
+// A host may run the x87 unit at single or double precision; the offset stays exact to the
+// millisecond and the host gets its control word back.
+TEST_F(LibraryTest, OffsetDoesNotDependOnTheHostPrecision) {
+    REQUIRE_PORT_123();
+    ResponderScript ahead;
+    ahead.skewSeconds = 1.0;
+    Responder server("127.0.0.2", 0, ahead);
+    PointAt(server.port());
+    fake.SetLocalDateTime(platform::SystemServices().localDateTime);
+    const double zone = platform::SystemServices().localDateTime() - testing_support::UtcDayValueNow();
+    const std::uint16_t original = platform::ReadFpuControlWord();
+    for (std::uint16_t word : {std::uint16_t{0x007F}, std::uint16_t{0x027F}}) {
+        platform::WriteFpuControlWord(word);
+        double offset = 0;
+        const std::uint16_t code = QueryServer("127.0.0.2", &offset);
+        const std::uint16_t after = platform::ReadFpuControlWord();
+        platform::WriteFpuControlWord(original);
+        EXPECT_EQ(code, outcome::kReplyAccepted);
+        EXPECT_NEAR((offset + zone) * 86400.0, 1.0, 0.05) << std::hex << word;
+        EXPECT_EQ(after, word);
     }
 }
 

@@ -71,6 +71,7 @@ TEST(NtpTimestamp, ResultsDoNotDependOnTheHostPrecision) {
         ExpectAllTimestamps();
         EXPECT_EQ(Bits(sntp::EstimateServerTime(37143.07408058449, 37143.07407986111, 200)),
                   0x40e222e25edfea27u);
+        EXPECT_EQ(sntp::NtpShortToSeconds(Hex("7F FF FF FF").data()), 32767.9999847412109375);
         EXPECT_EQ(platform::ReadFpuControlWord(), word) << "control word changed";
     }
     platform::WriteFpuControlWord(original);
