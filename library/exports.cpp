@@ -1,5 +1,5 @@
 // The exported functions and the blocking driver that runs one query on the caller's thread.
-#include <new>
+#include <atomic>
 
 #include "library/outcomes.h"
 #include "library/tsntp.h"
@@ -15,7 +15,7 @@ double LastOffset = 0.0;
 namespace {
 
 constexpr std::int32_t kLibraryTimeout = 4000;  // milliseconds
-bool queryRunning = false;    // a QueryServer is on the stack
+std::atomic<bool> queryRunning{false};  // a QueryServer is on the stack
 bool cleanupDeferred = false;  // SNTPCleanUp was called from inside it
 
 void ReleaseGlobalClient() {
@@ -85,13 +85,13 @@ void CreateGlobalClient() {
 void DrainMessages() { platform::DispatchWaitingMessages(); }
 
 extern "C" SNTP_API std::uint16_t SNTP_CALL QueryServer(const char* host, double* offset) {
-    // Called from a message that a running query dispatched: the running query is left alone, as
-    // Windows Sockets 1.1 refuses a second blocking call.
-    if (queryRunning) {
+    // Called from a message that a running query dispatched (or, against the rules, from another
+    // thread at the same time): the running query is left alone, as Windows Sockets 1.1 refuses a
+    // second blocking call.
+    if (queryRunning.exchange(true)) {
         if (offset != nullptr) *offset = outcome::kFailureOffset;
         return outcome::kSocketError;
     }
-    queryRunning = true;
     try {
         if (GlobalClient == nullptr) CreateGlobalClient();
         RunQuery(*GlobalClient, host);
