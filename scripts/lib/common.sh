@@ -12,11 +12,10 @@ say() { printf '== %s\n' "$*"; }
 
 build_both() {
   say "building the Linux library, tools and tests in build/linux"
-  cmake -S "$root" -B "$build_linux" -G Ninja >/dev/null
+  (cd "$root" && cmake --preset linux >/dev/null)
   cmake --build "$build_linux"
   say "building the 32-bit Windows DLL, tools and tests in build/win32"
-  cmake -S "$root" -B "$build_win32" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" >/dev/null
+  (cd "$root" && cmake --preset win32 >/dev/null)
   cmake --build "$build_win32"
 }
 
