@@ -286,7 +286,7 @@ TEST_F(LibraryTest, LoopFunctionIsStoredNeverCalledAndNullOffsetIsSafe) {
 }
 
 TEST_F(LibraryTest, StartUpFailureGivesOutcome2) {
-    fake.FailStartup(10091);
+    fake.FailStartup(platform::kWSASYSNOTREADY);
     double offset = 0;
     EXPECT_EQ(QueryServer("127.0.0.2", &offset), outcome::kSocketError);
     EXPECT_EQ(Bits(offset), kFailureBits);

@@ -28,7 +28,7 @@ TEST(IsConnected, LastListedAddressDecides) {
         {"empty address list", [](FakePlatform& f) { f.SetLocalAddresses({}); }, 1},
         {"no resolution", [](FakePlatform& f) { f.SetLocalNameUnresolvable(); }, 1},
         {"host name unreadable", [](FakePlatform& f) { f.SetHostNameFails(); }, 1},
-        {"Windows Sockets failing", [](FakePlatform& f) { f.FailStartup(10091); }, 1},
+        {"Windows Sockets failing", [](FakePlatform& f) { f.FailStartup(platform::kWSASYSNOTREADY); }, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

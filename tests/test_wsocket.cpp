@@ -107,6 +107,8 @@ TEST_F(WSocketTest, DatagramsAreAnnouncedUntilReadAndLongOnesFail) {
 }
 
 TEST_F(WSocketTest, ResolveHost) {
+    // Windows Sockets, started by the look-up, ends with the last socket object.
+    TWSocket holder(nullptr);
     fake.AddHost("timeserver", {"127.0.0.2", "127.0.0.3"});
     EXPECT_EQ(WSocketResolveHost("timeserver"), testing_support::Address("127.0.0.2"));
     EXPECT_EQ(WSocketResolveHost(" 255.255.255.255 "), testing_support::Address("255.255.255.255"));
