@@ -6,10 +6,9 @@
 #include "platform/fpu.h"
 
 namespace {
-// Rounded to double through memory, while the precision scope holds.
+// Called while the precision scope holds, so that the compiler cannot move it outside.
 __attribute__((noinline)) double OffsetFrom(double serverTime, double localTime) {
-    volatile double offset = serverTime - localTime;
-    return offset;
+    return platform::RoundToDouble(static_cast<long double>(serverTime) - localTime);
 }
 }  // namespace
 

@@ -18,6 +18,11 @@ void WriteFpuControlWord(std::uint16_t word) {
     __asm__ volatile("fldcw %0" : : "m"(word) : "memory");
 }
 
+double RoundToDouble(long double value) {
+    volatile double stored = static_cast<double>(value);
+    return stored;
+}
+
 ExtendedPrecisionScope::ExtendedPrecisionScope() : saved_(ReadFpuControlWord()) {
     const std::uint16_t extended = static_cast<std::uint16_t>((saved_ & ~0x0F00u) | 0x0300u);
     if (extended != saved_) WriteFpuControlWord(extended);

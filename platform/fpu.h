@@ -17,6 +17,10 @@ private:
     std::uint16_t saved_;
 };
 
+// Rounds an extended value to double through memory, so that no excess precision survives in a
+// register (on i686 every double lives in an x87 register).
+double RoundToDouble(long double value);
+
 // The x87 control word, read and set; for tests that play a host with other settings.
 std::uint16_t ReadFpuControlWord();
 void WriteFpuControlWord(std::uint16_t word);

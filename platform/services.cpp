@@ -79,10 +79,10 @@ long DaysSince18991230(int year, int month, int day) {
 }  // namespace
 
 namespace {
+// Called while the precision scope holds, so that the compiler cannot move it outside.
 __attribute__((noinline)) double DayValue(long days, int milliseconds) {
-    volatile double time = static_cast<double>(milliseconds) / 86400000.0;
-    volatile double value = static_cast<double>(days) + time;
-    return value;
+    const double time = RoundToDouble(static_cast<long double>(milliseconds) / 86400000.0L);
+    return RoundToDouble(static_cast<long double>(days) + time);
 }
 }  // namespace
 

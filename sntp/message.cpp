@@ -13,6 +13,8 @@ namespace sntp {
 
 namespace {
 
+using platform::RoundToDouble;
+
 using Extended = long double;
 
 // The multipliers, each the nearest number with a 64-bit significand.
@@ -22,12 +24,6 @@ constexpr Extended kOneThousandth = 1.0L / 1000.0L;
 constexpr Extended kTwoPowMinus24 = 1.0L / 16777216.0L;
 constexpr Extended kEraLength = 4294967296.0L;  // 2^32 seconds
 constexpr Extended kNtpEpochDayValue = 2.0L;     // 1900-01-01 00:00
-
-// Rounds to double through memory, so that no excess precision survives in a register.
-double RoundToDouble(Extended value) {
-    volatile double stored = static_cast<double>(value);
-    return stored;
-}
 
 std::uint32_t BigEndian32(const std::uint8_t* p) {
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) |

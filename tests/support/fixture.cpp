@@ -34,8 +34,7 @@ bool CanBindPort123() {
     if (platform::system::SocketsStartup() != 0) return false;
     const std::intptr_t s = platform::udp::Open();
     const bool bound = s != platform::udp::kInvalid && platform::udp::Bind(s, 0, 123);
-    platform::MessageWindow unused([](std::uint32_t, std::uintptr_t, std::intptr_t) {});
-    if (s != platform::udp::kInvalid) platform::udp::Close(s, unused);
+    if (s != platform::udp::kInvalid) CloseUnwatched(s);
     platform::system::SocketsCleanup();
     return bound;
 }

@@ -34,6 +34,11 @@ std::intptr_t OpenBound(const std::string& address, std::uint16_t port) {
 
 }  // namespace
 
+void CloseUnwatched(std::intptr_t socket) {
+    platform::MessageWindow none([](std::uint32_t, std::uintptr_t, std::intptr_t) {});
+    platform::udp::Close(socket, none);
+}
+
 double UnixSecondsNow() {
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     return static_cast<double>(std::chrono::duration_cast<std::chrono::microseconds>(now).count()) /
@@ -81,8 +86,7 @@ Responder::Responder(const std::string& address, std::uint16_t port, ResponderSc
 Responder::~Responder() {
     stop_ = true;
     thread_.join();
-    platform::MessageWindow unused([](std::uint32_t, std::uintptr_t, std::intptr_t) {});
-    platform::udp::Close(socket_, unused);
+    CloseUnwatched(socket_);
     platform::system::SocketsCleanup();
 }
 

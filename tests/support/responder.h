@@ -41,6 +41,9 @@ struct ReceivedRequest {
     std::uint16_t fromPort;
 };
 
+// Closes a raw socket that no window watches.
+void CloseUnwatched(std::intptr_t socket);
+
 // The NTP timestamp (8 bytes, big-endian) of a UTC time given as seconds since 1970.
 void WriteNtpTimestamp(std::uint8_t* out, double unixSeconds);
 double UnixSecondsNow();
