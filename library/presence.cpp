@@ -1,19 +1,18 @@
-// The network presence check: does the machine's own host name list an address other than the
-// loopback and the zero address last?
+// The network presence check: is the last of this machine's own addresses one other than the
+// loopback and the zero address?
 #include "library/sntpclient.h"
 #include "platform/names.h"
 
 namespace {
 
-// The dotted text of the last address that the local host name resolves to, or empty text.
+// The dotted text of the last of this machine's own addresses, or empty text.
 // Windows Sockets is started and ended here, so its start-up count is the same afterwards.
 void LastLocalAddress(std::string& text) {
     const int started = platform::SocketsStartup();
     text.clear();
     if (started != 0) return;
-    std::string name;
     std::vector<platform::IPv4> addresses;
-    if (platform::GetLocalHostName(name) && platform::ResolveName(name, addresses))
+    if (platform::OwnAddresses(addresses))
         for (platform::IPv4 address : addresses) text = platform::DottedText(address);
     platform::SocketsCleanup();
 }

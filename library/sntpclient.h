@@ -24,7 +24,8 @@ SNTP_API uint16_t SNTP_CALL QueryServer(const char* host, double* offset);
 /* Closes and frees the library's client and its sockets. Harmless without a client. */
 SNTP_API void SNTP_CALL SNTPCleanUp(void);
 
-/* 1 unless the last address listed for the machine's own host name is 127.0.0.1 or 0.0.0.0. */
+/* 1 unless the last of this machine's own IPv4 addresses is 127.0.0.1 or 0.0.0.0 (Windows: the
+ * addresses its host name resolves to; elsewhere: the interfaces that are up, not loopback). */
 SNTP_API uint8_t SNTP_CALL isConnected(void);
 
 /* Stores a procedure pointer (null allowed); nothing in the library calls it. */

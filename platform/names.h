@@ -1,4 +1,4 @@
-// Name services and the counted start-up of Windows Sockets, as the rest of the system calls them.
+// Name services, this machine's own addresses and the counted start-up of Windows Sockets, as the rest of the system calls them.
 #pragma once
 
 #include <string>
@@ -8,7 +8,8 @@
 
 namespace platform {
 
-bool GetLocalHostName(std::string& name);
+// This machine's own IPv4 addresses, in the system's order; false when they cannot be read.
+bool OwnAddresses(std::vector<IPv4>& addresses);
 bool ResolveName(const std::string& name, std::vector<IPv4>& addresses);
 int SocketsStartup();
 void SocketsCleanup();

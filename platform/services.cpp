@@ -27,7 +27,7 @@ Services* currentServices = nullptr;
 const Services& SystemServices() {
     if (realServices == nullptr)
         realServices = new Services{system::Tick,        system::LocalDateTime,
-                                    system::HostName,    system::ResolveName,
+                                    system::OwnAddresses, system::ResolveName,
                                     system::SocketsStartup, system::SocketsCleanup};
     return *realServices;
 }
@@ -45,7 +45,7 @@ void ReleaseServices() {
 
 std::uint32_t GetTickCount() { return CurrentServices().tick(); }
 double LocalDateTime() { return CurrentServices().localDateTime(); }
-bool GetLocalHostName(std::string& name) { return CurrentServices().hostName(name); }
+bool OwnAddresses(std::vector<IPv4>& addresses) { return CurrentServices().ownAddresses(addresses); }
 bool ResolveName(const std::string& name, std::vector<IPv4>& addresses) {
     return CurrentServices().resolveName(name, addresses);
 }

@@ -1,6 +1,6 @@
-// The replaceable platform services: the millisecond tick, the local wall clock, the name services
-// and the start-up of Windows Sockets. Everything in the library reaches them through here, so that
-// tests can swap one for the length of a test.
+// The replaceable platform services: the millisecond tick, the local wall clock, the name services,
+// this machine's own addresses and the start-up of Windows Sockets. Everything in the library
+// reaches them through here, so that tests can swap one for the length of a test.
 #pragma once
 
 #include <cstdint>
@@ -46,8 +46,11 @@ struct Services {
     std::function<std::uint32_t()> tick;
     // The local date and time as a day value (days since 1899-12-30, fraction = time of day).
     std::function<double()> localDateTime;
-    // The machine's host name, read into a 64-byte buffer; false when that fails.
-    std::function<bool(std::string& name)> hostName;
+    // This machine's own IPv4 addresses, in the system's order; false when they cannot be read.
+    // Windows: what the local host name resolves to (the network adapters' addresses; an empty
+    // list when it does not resolve). POSIX: the interfaces that are up and not loopback, or
+    // 127.0.0.1 alone when there is none; a hosts file decides nothing there.
+    std::function<bool(std::vector<IPv4>& addresses)> ownAddresses;
     // The IPv4 addresses a host name resolves to, in the resolver's order; false when it does not.
     std::function<bool(const std::string& name, std::vector<IPv4>& addresses)> resolveName;
     // Windows Sockets 1.1 start-up (0 or an error code) and the matching clean-up; both counted.

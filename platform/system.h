@@ -12,7 +12,7 @@ namespace platform::system {
 
 std::uint32_t Tick();
 double LocalDateTime();
-bool HostName(std::string& name);
+bool OwnAddresses(std::vector<IPv4>& addresses);
 bool ResolveName(const std::string& name, std::vector<IPv4>& addresses);
 int SocketsStartup();
 void SocketsCleanup();

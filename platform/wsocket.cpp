@@ -304,18 +304,12 @@ platform::IPv4 WSocketResolveHost(const std::string& text) {
     return addresses.front();
 }
 
-std::string LocalHostName() {
-    EnsureSocketsStarted();
-    std::string name;
-    if (!platform::GetLocalHostName(name)) throw ESocketException("Winsock.GetHostName failed");
-    return name;
-}
-
 std::vector<std::string> LocalIPList() {
-    const std::string name = LocalHostName();
+    EnsureSocketsStarted();
     std::vector<platform::IPv4> addresses;
+    if (!platform::OwnAddresses(addresses))
+        throw ESocketException("Winsock.GetHostName failed: this machine's addresses cannot be read");
     std::vector<std::string> list;
-    if (platform::ResolveName(name, addresses))
-        for (platform::IPv4 address : addresses) list.push_back(platform::DottedText(address));
+    for (platform::IPv4 address : addresses) list.push_back(platform::DottedText(address));
     return list;
 }

@@ -96,13 +96,10 @@ private:
 // ESocketException for empty or over-long text, malformed dotted text and unknown names.
 platform::IPv4 WSocketResolveHost(const std::string& text);
 
-// The dotted text of every address that the local host name resolves to, in the resolver's order;
-// empty when the name does not resolve. Raises ESocketException when the name cannot be read or
-// Windows Sockets cannot be started.
+// The dotted text of every one of this machine's own IPv4 addresses, in the system's order (see
+// platform::OwnAddresses). Raises ESocketException when they cannot be read or Windows Sockets
+// cannot be started.
 std::vector<std::string> LocalIPList();
-
-// The machine's host name. Raises ESocketException "Winsock.GetHostName failed".
-std::string LocalHostName();
 
 // Forgets that the socket component started Windows Sockets, without ending it: for unloading,
 // where no clean-up call may be made.

@@ -58,9 +58,12 @@ void TSNTPClient::StartQuery() {
     if (LocalIP != kLoopbackText && LocalIP != kAnyAddress) {
         try {
             ServerAddr = WSocketResolveHost(HostAddr);
-            // The loopback address stands for this machine: ask it under its own address.
-            if (ServerAddr == platform::IPv4FromBytes(127, 0, 0, 1))
-                ServerAddr = WSocketResolveHost(LocalHostName());
+            // The loopback address stands for this machine: ask it under its first own address.
+            if (ServerAddr == platform::IPv4FromBytes(127, 0, 0, 1)) {
+                const std::vector<std::string> own = LocalIPList();
+                if (own.empty()) throw ESocketException("this machine has no address of its own");
+                ServerAddr = WSocketResolveHost(own.front());
+            }
             ServerIP = AddrToText(ServerAddr);
         } catch (...) {
             // An unresolvable server is reported below, as OnResolveError.

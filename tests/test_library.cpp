@@ -112,7 +112,7 @@ TEST_F(LibraryTest, NoNetworkAsksOnlyTheLoopbackText) {
             EXPECT_LT(watch.ms(), 1000);
         }
     }
-    for (const std::string& name : fake.lookups()) EXPECT_EQ(name, FakePlatform::kHostName);
+    EXPECT_TRUE(fake.lookups().empty()) << "no server name is looked up without a network";
 }
 
 TEST_F(LibraryTest, ZeroLocalAddressAskingItselfEndsAtTheLimit) {

@@ -1,8 +1,11 @@
 // The real services on POSIX systems: the monotonic clock as the millisecond tick, localtime_r for
-// the wall clock, gethostname and gethostbyname_r for names. There is no Windows Sockets to start;
+// the wall clock, the interfaces (getifaddrs) for this machine's own addresses, gethostbyname_r
+// for names. There is no Windows Sockets to start;
 // the start-up is only counted, so that the same balance holds on every system.
 #include "platform/system.h"
 
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -32,11 +35,20 @@ double LocalDateTime() {
                              static_cast<int>(now.tv_nsec / 1000000));
 }
 
-bool HostName(std::string& name) {
-    char buffer[64];
-    if (gethostname(buffer, sizeof buffer) != 0) return false;
-    if (std::memchr(buffer, 0, sizeof buffer) == nullptr) return false;  // cut short: too long
-    name = buffer;
+bool OwnAddresses(std::vector<IPv4>& addresses) {
+    addresses.clear();
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return false;
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
+        if (!(entry->ifa_flags & IFF_UP) || (entry->ifa_flags & IFF_LOOPBACK)) continue;
+        IPv4 address;
+        std::memcpy(&address, &reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr, 4);
+        addresses.push_back(address);
+    }
+    freeifaddrs(list);
+    // A machine without a network has the loopback address alone, as Windows answers then.
+    if (addresses.empty()) addresses.push_back(IPv4FromBytes(127, 0, 0, 1));
     return true;
 }
 

@@ -1,5 +1,5 @@
-// The real services on Windows: GetTickCount, GetLocalTime, and Windows Sockets 1.1 for names and
-// for its own start-up and clean-up.
+// The real services on Windows: GetTickCount, GetLocalTime, and Windows Sockets 1.1 for names, for
+// this machine's own addresses (its host name's) and for its own start-up and clean-up.
 #include "platform/system.h"
 
 #include <winsock.h>
@@ -18,14 +18,6 @@ double LocalDateTime() {
                              now.wMilliseconds);
 }
 
-bool HostName(std::string& name) {
-    char buffer[64];
-    if (::gethostname(buffer, sizeof buffer) != 0) return false;
-    if (std::memchr(buffer, 0, sizeof buffer) == nullptr) return false;
-    name = buffer;
-    return true;
-}
-
 bool ResolveName(const std::string& name, std::vector<IPv4>& addresses) {
     addresses.clear();
     const hostent* entry = ::gethostbyname(name.c_str());
@@ -35,6 +27,17 @@ bool ResolveName(const std::string& name, std::vector<IPv4>& addresses) {
         std::memcpy(&address, *p, 4);
         addresses.push_back(address);
     }
+    return true;
+}
+
+// Windows answers the look-up of its own host name with the network adapters' addresses, and
+// with 127.0.0.1 alone when there is none. A host name that does not resolve gives no address.
+bool OwnAddresses(std::vector<IPv4>& addresses) {
+    addresses.clear();
+    char buffer[64];
+    if (::gethostname(buffer, sizeof buffer) != 0) return false;
+    if (std::memchr(buffer, 0, sizeof buffer) == nullptr) return false;  // cut short: too long
+    ResolveName(buffer, addresses);
     return true;
 }
 

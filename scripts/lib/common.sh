@@ -89,16 +89,3 @@ stop_server() {
   rm -rf "$server_dir"
   server_dir=
 }
-
-# Runs a native program with a private hosts file in which this machine's name stands for the
-# client-side address, so that the library sees a network address of its own and no name query
-# leaves the machine.
-with_private_hosts() {
-  local hosts
-  hosts=$(mktemp)
-  printf '127.0.0.1 localhost\n%s %s\n' "$client_ip" "$(hostname)" >"$hosts"
-  local rc=0
-  unshare --mount -- sh -c 'mount --bind "$1" /etc/hosts && shift && exec "$@"' sh "$hosts" "$@" || rc=$?
-  rm -f "$hosts"
-  return $rc
-}

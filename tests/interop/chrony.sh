@@ -25,7 +25,7 @@ trap stop_server EXIT
 start_server
 
 case $mode in
-  native) output=$(with_private_hosts "$program" "$server_ip") ;;
+  native) output=$("$program" "$server_ip") ;;
   wine) output=$(cd "$(dirname "$program")" && wine "$program" "$server_ip" </dev/null) ;;
 esac
 code=$?

@@ -24,18 +24,16 @@ double UtcDayValueNow() {
 
 FakePlatform::FakePlatform() {
     platform::Services& s = override_.services();
-    s.hostName = [this](std::string& name) {
+    // This machine's own addresses are those of its host name, as on Windows.
+    s.ownAddresses = [this](std::vector<platform::IPv4>& addresses) {
+        addresses.clear();
         if (hostNameFails_) return false;
-        name = kHostName;
+        if (localResolvable_) addresses = localAddresses_;
         return true;
     };
     s.resolveName = [this](const std::string& name, std::vector<platform::IPv4>& addresses) {
         lookups_.push_back(name);
         addresses.clear();
-        if (name == kHostName) {
-            addresses = localAddresses_;
-            return localResolvable_;
-        }
         auto found = hosts_.find(name);
         if (found == hosts_.end()) return false;
         addresses = found->second;

@@ -1,6 +1,6 @@
-// Test fakes for the platform's replaceable services: a local host name with a chosen address
-// list, a private table of host names, a movable millisecond tick, a settable wall clock, and a
-// counted Windows Sockets start-up. Installed for the lifetime of the object.
+// Test fakes for the platform's replaceable services: this machine's own addresses as chosen, a
+// private table of host names, a movable millisecond tick, a settable wall clock, and a counted
+// Windows Sockets start-up. Installed for the lifetime of the object.
 #pragma once
 
 #include <atomic>
@@ -21,11 +21,10 @@ double UtcDayValueNow();
 
 class FakePlatform {
 public:
-    static constexpr const char* kHostName = "testhost";
-
     FakePlatform();
 
-    // The addresses the local host name resolves to (an empty list resolves to no address).
+    // This machine's own addresses, as Windows gives them: those its host name resolves to (an
+    // empty list when the name does not resolve; failure when the name cannot be read).
     void SetLocalAddresses(const std::vector<std::string>& addresses);
     void SetLocalNameUnresolvable() { localResolvable_ = false; }
     void SetHostNameFails() { hostNameFails_ = true; }
