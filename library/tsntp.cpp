@@ -20,8 +20,10 @@ void TSNTP::Record(std::uint16_t code, double offset) {
 
 void TSNTP::RecordReply(TObject*, std::uint16_t) {
     // A server that is unsynchronised, sends a kiss-o'-death or gives no time has no offset to
-    // offer: taking one would let a host set its clock from garbage.
-    if (ReplyInvalid) return Record(outcome::kNotResolvable, outcome::kFailureOffset);
+    // offer: taking one would let a host set its clock from garbage. Nor has a datagram that is
+    // no answer to a client, such as a broadcast that reached the listening socket on port 123.
+    if (ReplyInvalid || !sntp::IsServerAnswer(RawReply.data()))
+        return Record(outcome::kNotResolvable, outcome::kFailureOffset);
     // The offset is against the local wall clock, not against UTC. The host may have set the
     // x87 unit to single precision, which would cost minutes here.
     platform::ExtendedPrecisionScope extended;

@@ -99,6 +99,13 @@ bool IsInvalidReply(const std::uint8_t* reply) {
            || transmitZero;                             // no time at all
 }
 
+bool IsServerAnswer(const std::uint8_t* reply) {
+    bool receiveZero = true;
+    for (int i = kReceiveTimestamp; i < kTransmitTimestamp; ++i) receiveZero &= reply[i] == 0;
+    return Mode(reply[kLeapVersionMode]) == 4  // a server's reply to a client
+           && !receiveZero;                    // with the time the request reached it
+}
+
 double EstimateServerTime(double transmit, double receive, std::int32_t roundTripMs) {
     platform::ExtendedPrecisionScope extended;
     return EstimateChain(transmit, receive, roundTripMs);

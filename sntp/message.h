@@ -50,6 +50,11 @@ std::int32_t TickDifference(std::uint32_t later, std::uint32_t earlier);
 // True when a reply cannot be trusted for the time: unsynchronised, kiss-o'-death, or no time.
 bool IsInvalidReply(const std::uint8_t* reply);
 
+// True when a reply is a server's answer to a client: mode 4 (server) with the time the request
+// reached it. A broadcast (mode 5) carries no receive time; neither does anything that is not an
+// answer.
+bool IsServerAnswer(const std::uint8_t* reply);
+
 // The server's clock at the moment its reply arrived: the transmit time plus half of the part of
 // the round trip that the network took (the round trip less the time the server held the request).
 double EstimateServerTime(double transmit, double receive, std::int32_t roundTripMs);

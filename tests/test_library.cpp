@@ -358,6 +358,23 @@ TEST_F(LibraryTest, UnusableRepliesGiveOutcome3) {
                  std::fill(m.begin() + sntp::kTransmitTimestamp, m.end(), 0);
              };
          }},
+        // A server's broadcast carries its time but no receive time: no answer to this query.
+        {"broadcast (mode 5)",
+         [](ResponderScript& s) {
+             s.mode = 5;
+             s.edit = [](sntp::Message& m) {
+                 std::fill(m.begin() + sntp::kReceiveTimestamp,
+                           m.begin() + sntp::kTransmitTimestamp, 0);
+             };
+         }},
+        {"receive time zero",
+         [](ResponderScript& s) {
+             s.edit = [](sntp::Message& m) {
+                 std::fill(m.begin() + sntp::kReceiveTimestamp,
+                           m.begin() + sntp::kTransmitTimestamp, 0);
+             };
+         }},
+        {"mode 3 (a client's request)", [](ResponderScript& s) { s.mode = 3; }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -371,6 +388,29 @@ TEST_F(LibraryTest, UnusableRepliesGiveOutcome3) {
         EXPECT_EQ(Bits(offset), kFailureBits);
         EXPECT_LT(watch.ms(), 2000);
     }
+}
+
+// The listening socket on port 123 also hears a server's broadcasts; one that comes while a query
+// waits is no answer to it.
+TEST_F(LibraryTest, BroadcastOnTheListeningSocketIsNoAnswer) {
+    REQUIRE_PORT_123();
+    Responder server("127.0.0.2", 0, testing_support::SilentScript());
+    PointAt(server.port(), 2000);
+    std::thread broadcaster([&] {
+        if (!server.WaitForRequests(1, 2000)) return;
+        ResponderScript broadcast;
+        broadcast.mode = 5;
+        const double now = testing_support::UnixSecondsNow();
+        sntp::Message m = Responder::BuildReply(broadcast, now, now);
+        std::fill(m.begin() + sntp::kReceiveTimestamp, m.begin() + sntp::kTransmitTimestamp, 0);
+        server.SendTo("127.0.0.1", 123, std::vector<std::uint8_t>(m.begin(), m.end()));
+    });
+    double offset = 0;
+    const std::uint16_t code = QueryServer("127.0.0.2", &offset);
+    broadcaster.join();
+    EXPECT_EQ(code, outcome::kNotResolvable);
+    EXPECT_EQ(Bits(offset), kFailureBits);
+    EXPECT_EQ(GlobalClient->Mode, 5) << "the broadcast reached the client";
 }
 
 TEST_F(LibraryTest, DroppedDatagramThenSilenceEndsAtTheLimit) {

@@ -149,6 +149,34 @@ TEST(IsInvalidReply, SanityTable) {
     }
 }
 
+TEST(IsServerAnswer, ModeFourWithAReceiveTime) {
+    const struct {
+        const char* name;
+        void (*change)(sntp::Message&);
+        bool answer;
+    } cases[] = {
+        {"server reply", [](sntp::Message&) {}, true},
+        {"broadcast: mode 5, no receive time",
+         [](sntp::Message& m) { m[0] = 0x25; for (int i = 32; i < 40; ++i) m[i] = 0; }, false},
+        {"mode 5 with a receive time", [](sntp::Message& m) { m[0] = 0x25; }, false},
+        {"client request: mode 3", [](sntp::Message& m) { m[0] = 0x23; }, false},
+        {"symmetric active: mode 1", [](sntp::Message& m) { m[0] = 0x21; }, false},
+        {"mode 0", [](sntp::Message& m) { m[0] = 0x20; }, false},
+        {"receive time zero", [](sntp::Message& m) { for (int i = 32; i < 40; ++i) m[i] = 0; }, false},
+        {"receive time ...01",
+         [](sntp::Message& m) { for (int i = 32; i < 39; ++i) m[i] = 0; m[39] = 1; }, true},
+        {"version 1, leap 3: not this test's business", [](sntp::Message& m) { m[0] = 0xCC; }, true},
+    };
+    for (const auto& c : cases) {
+        sntp::Message reply{};
+        reply[0] = 0x24;  // leap 0, version 4, mode 4
+        reply[1] = 2;
+        for (int i = 32; i < 48; ++i) reply[i] = static_cast<std::uint8_t>(0xE0 + i);
+        c.change(reply);
+        EXPECT_EQ(sntp::IsServerAnswer(reply.data()), c.answer) << c.name;
+    }
+}
+
 TEST(EstimateServerTime, HalfOfTheNetworkTimeAfterTransmit) {
     const double t2 = 37143.07407986111;  // 01:46:40.5
     const double t3 = 37143.07408058449;  // 01:46:40.5625
