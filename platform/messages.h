@@ -11,8 +11,11 @@ namespace platform {
 constexpr std::uint32_t kWM_QUIT = 18;
 constexpr std::uint32_t kWM_USER = 0x0400;
 
-// Removes and dispatches every message waiting for the calling thread, for any of its windows,
-// until none is left. A WM_QUIT is removed and dropped. Never waits.
+// Removes and dispatches every message that was waiting for the calling thread, for any of its
+// windows, when the call began, until none of them is left; a message that arrives meanwhile is
+// left for the next call (on Windows, one that arrived within the tick may still be taken, and at
+// most one later one). So a window that posts itself a message each time it handles one cannot
+// hold the caller. A WM_QUIT is removed and dropped. Never waits.
 void DispatchWaitingMessages();
 
 // Removes a WM_QUIT waiting for the calling thread and tells whether there was one; the other

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "library/outcomes.h"
@@ -150,6 +151,46 @@ TEST_F(LibraryTest, WaitSleepsInsteadOfSpinning) {
     double offset = 0;
     EXPECT_EQ(QueryServer("127.0.0.2", &offset), outcome::kNoReplyInTime);
     EXPECT_LT(testing_support::ProcessorSeconds() - before, 0.5);
+}
+
+// Messages that keep coming cannot hold the wait past its limit: a host window that posts itself
+// a message each time it handles one (work done in small steps), or a stream of datagrams that
+// are dropped. The host's messages are still dispatched while the query waits.
+TEST_F(LibraryTest, LimitHoldsWhileMessagesKeepComing) {
+    REQUIRE_PORT_123();
+    const struct {
+        const char* name;
+        bool hostPostsItself;
+        ResponderScript script;
+    } cases[] = {
+        {"a host window posting itself", true, testing_support::SilentScript()},
+        {"a stream of dropped datagrams", false, [] {
+             ResponderScript s;
+             s.lengths.assign(3000, 47);  // one every millisecond or so, for about 3 s
+             s.gapMs = 1;
+             return s;
+         }()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Responder server("127.0.0.2", 0, c.script);
+        PointAt(server.port(), 500);
+        int handled = 0;
+        std::unique_ptr<platform::MessageWindow> host;
+        host.reset(new platform::MessageWindow([&](std::uint32_t, std::uintptr_t, std::intptr_t) {
+            ++handled;
+            host->Post(platform::kWM_USER + 3, 0, 0);
+        }));
+        if (c.hostPostsItself) host->Post(platform::kWM_USER + 3, 0, 0);
+        double offset = 0;
+        Stopwatch watch;
+        EXPECT_EQ(QueryServer("127.0.0.2", &offset), outcome::kNoReplyInTime);
+        const long long elapsed = watch.ms();
+        host.reset();  // its own message still waiting goes with it
+        EXPECT_GE(elapsed, 490);
+        EXPECT_LT(elapsed, 1500) << "the wait ends at its limit";
+        if (c.hostPostsItself) EXPECT_GT(handled, 10) << "the host's messages were dispatched";
+    }
 }
 
 TEST_F(LibraryTest, LimitHoldsAcrossTickWraps) {

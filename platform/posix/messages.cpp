@@ -24,6 +24,7 @@ struct Message {
     std::uint32_t message;
     std::uintptr_t wParam;
     std::intptr_t lParam;
+    std::uint64_t sequence = 0;  // the order of arrival, set as the message is queued
 };
 
 class ThreadQueue;
@@ -105,18 +106,25 @@ public:
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (message.window != 0 && windows_.count(message.window) == 0) return false;
-            posted_.push_back(message);
+            Queue(message);
         }
         const std::uint64_t one = 1;
         (void)!write(wake_, &one, sizeof one);
         return true;
     }
 
-    // Takes the oldest waiting message, after turning ready sockets into notifications.
-    bool Take(Message& message) {
+    // The sequence number of the newest waiting message, after turning ready sockets into
+    // notifications: a pass that takes messages up to it takes what waits now and nothing later.
+    std::uint64_t Newest() {
         Harvest(0);
         std::lock_guard<std::mutex> lock(mutex_);
-        if (posted_.empty()) return false;
+        return lastSequence_;
+    }
+
+    // Takes the oldest waiting message if it arrived no later than `newest`.
+    bool Take(Message& message, std::uint64_t newest) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (posted_.empty() || posted_.front().sequence > newest) return false;
         message = posted_.front();
         posted_.pop_front();
         return true;
@@ -202,15 +210,21 @@ private:
             if ((ready & (POLLIN | POLLERR | POLLHUP)) && (fds[i].events & POLLIN)) {
                 w->readQueued = true;
                 w->readArmed = false;
-                posted_.push_back(Message{w->id, w->socketMessage,
-                                          static_cast<std::uintptr_t>(w->fd), queue::kFD_READ});
+                Queue(Message{w->id, w->socketMessage, static_cast<std::uintptr_t>(w->fd),
+                              queue::kFD_READ});
             }
             if ((ready & POLLOUT) && (fds[i].events & POLLOUT)) {
                 w->writeQueued = true;
-                posted_.push_back(Message{w->id, w->socketMessage,
-                                          static_cast<std::uintptr_t>(w->fd), queue::kFD_WRITE});
+                Queue(Message{w->id, w->socketMessage, static_cast<std::uintptr_t>(w->fd),
+                              queue::kFD_WRITE});
             }
         }
+    }
+
+    // Appends a message; the caller holds the mutex.
+    void Queue(Message message) {
+        message.sequence = ++lastSequence_;
+        posted_.push_back(message);
     }
 
     static thread_local ThreadQueue* mine_;  // the calling thread's queue
@@ -218,6 +232,7 @@ private:
     std::deque<Message> posted_;
     std::unordered_map<std::uint64_t, MessageWindow::Impl*> windows_;
     std::uint64_t lastId_ = 0;
+    std::uint64_t lastSequence_ = 0;
     int wake_;
 };
 
@@ -229,8 +244,9 @@ void ReleaseMessageQueue() { ThreadQueue::Release(); }
 
 void DispatchWaitingMessages() {
     ThreadQueue& queue = ThreadQueue::Current();
+    const std::uint64_t newest = queue.Newest();
     Message message;
-    while (queue.Take(message)) {
+    while (queue.Take(message, newest)) {
         if (message.window == 0) continue;  // WM_QUIT and other thread messages are dropped
         queue.Dispatch(message);
     }

@@ -49,11 +49,17 @@ void RegisterWindowClass() {
 }  // namespace
 
 void DispatchWaitingMessages() {
+    // A message carries the tick at which it was posted: one from after the start ends the pass,
+    // so a stream of messages cannot keep it going.
+    const DWORD start = GetTickCount();
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) continue;
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
+        const bool arrivedSince = static_cast<LONG>(message.time - start) > 0;
+        if (message.message != WM_QUIT) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if (arrivedSince) break;
     }
 }
 
