@@ -1,8 +1,9 @@
 // The exported functions and the blocking driver that runs one query on the caller's thread.
-#include <atomic>
+#include <mutex>
 
 #include "library/outcomes.h"
 #include "library/tsntp.h"
+#include "platform/cancel.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
 #include "platform/module.h"
@@ -15,19 +16,68 @@ double LastOffset = 0.0;
 namespace {
 
 constexpr std::int32_t kLibraryTimeout = 4000;  // milliseconds
-std::atomic<bool> queryRunning{false};  // a QueryServer is on the stack
-bool cleanupDeferred = false;  // SNTPCleanUp was called from inside it
+
+// One QueryServer or SNTPCleanUp uses the client at a time, whichever thread it comes from.
+std::mutex stateMutex;
+bool clientInUse = false;      // a QueryServer or SNTPCleanUp is on a stack
+bool cleanupDeferred = false;  // SNTPCleanUp came while the client was in use
+
+bool TryUseClient() {
+    std::lock_guard<std::mutex> lock(stateMutex);
+    if (clientInUse) return false;
+    clientInUse = true;
+    return true;
+}
 
 void ReleaseGlobalClient() {
     if (GlobalClient == nullptr) return;
-    GlobalClient->ReleaseSockets();
+    try {
+        GlobalClient->ReleaseSockets();
+    } catch (const platform::ThreadCancellation&) {
+        throw;
+    } catch (...) {
+    }
     delete GlobalClient;
     GlobalClient = nullptr;
 }
 
+// Ends the use of the client, after a clean-up that came meanwhile. Also runs as a cancelled
+// thread leaves QueryServer, so that the next call finds the client free.
+void EndUseOfClient() {
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(stateMutex);
+            if (!cleanupDeferred) {
+                clientInUse = false;
+                return;
+            }
+            cleanupDeferred = false;
+        }
+        ReleaseGlobalClient();
+    }
+}
+
+struct ClientUse {
+    ~ClientUse() { EndUseOfClient(); }
+};
+
+// Closes the client's sockets when the wait is left in any way, a cancelled thread included.
+struct SocketsClosedOnExit {
+    TSNTP& client;
+    ~SocketsClosedOnExit() {
+        try {
+            client.CloseSockets();
+        } catch (...) {
+        }
+    }
+};
+
 // The wait of one query: pump the thread's messages, which delivers the sockets' notifications,
 // and sleep on the queue between passes until a handler has recorded an outcome.
 void RunQuery(TSNTP& client, const char* host) {
+    // Sockets made on another thread send their notifications there: this thread gets its own.
+    if (!client.SocketsOnCallingThread()) client.ReleaseSockets();
+    SocketsClosedOnExit closed{client};
     client.Busy = true;
     DrainMessages();
     client.HostAddr = host != nullptr ? host : "";
@@ -35,8 +85,10 @@ void RunQuery(TSNTP& client, const char* host) {
     const auto limit = static_cast<std::uint32_t>(client.Timeout());
     try {
         client.StartQuery();
+    } catch (const platform::ThreadCancellation&) {
+        throw;
     } catch (...) {
-        // Windows Sockets could not start, or the local host name could not be read.
+        // Windows Sockets could not start, or this machine's addresses could not be read.
         client.Record(outcome::kSocketError, outcome::kFailureOffset);
     }
     while (client.Busy) {
@@ -85,46 +137,44 @@ void CreateGlobalClient() {
 void DrainMessages() { platform::DispatchWaitingMessages(); }
 
 extern "C" SNTP_API std::uint16_t SNTP_CALL QueryServer(const char* host, double* offset) {
-    // Called from a message that a running query dispatched (or, against the rules, from another
-    // thread at the same time): the running query is left alone, as Windows Sockets 1.1 refuses a
-    // second blocking call.
-    if (queryRunning.exchange(true)) {
+    // Called from a message that a running query dispatched, or from another thread while one
+    // runs: the running query is left alone, as Windows Sockets 1.1 refuses a second blocking call.
+    if (!TryUseClient()) {
         if (offset != nullptr) *offset = outcome::kFailureOffset;
         return outcome::kSocketError;
     }
-    try {
-        if (GlobalClient == nullptr) CreateGlobalClient();
-        RunQuery(*GlobalClient, host);
-    } catch (...) {
-        // Only a host's own window procedure, dispatched by the wait, can get here.
-        LastOutcome = outcome::kSocketError;
-        LastOffset = outcome::kFailureOffset;
+    std::uint16_t code = outcome::kSocketError;
+    double result = outcome::kFailureOffset;
+    {
+        ClientUse use;
         try {
-            if (GlobalClient != nullptr) GlobalClient->CloseSockets();
+            if (GlobalClient == nullptr) CreateGlobalClient();
+            RunQuery(*GlobalClient, host);
+            code = LastOutcome;
+            result = LastOffset;
+        } catch (const platform::ThreadCancellation&) {
+            throw;
         } catch (...) {
+            // Only a host's own window procedure, dispatched by the wait, can get here.
+            LastOutcome = code;
+            LastOffset = result;
         }
     }
-    queryRunning = false;
-    if (cleanupDeferred) {
-        cleanupDeferred = false;
-        try {
-            ReleaseGlobalClient();
-        } catch (...) {
-        }
-    }
-    if (offset != nullptr) *offset = LastOffset;
-    return LastOutcome;
+    if (offset != nullptr) *offset = result;
+    return code;
 }
 
 extern "C" SNTP_API void SNTP_CALL SNTPCleanUp(void) {
-    if (queryRunning) {
-        cleanupDeferred = true;  // takes effect as the running query returns
-        return;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        if (clientInUse) {
+            cleanupDeferred = true;  // takes effect as the running call returns
+            return;
+        }
+        clientInUse = true;
     }
-    try {
-        ReleaseGlobalClient();
-    } catch (...) {
-    }
+    ClientUse use;
+    ReleaseGlobalClient();
 }
 
 extern "C" SNTP_API void SNTP_CALL setLoopFunction(SNTPLoopFunction p) { LoopFunction = p; }

@@ -1,6 +1,7 @@
 // The network presence check: is the last of this machine's own addresses one other than the
 // loopback and the zero address?
 #include "library/sntpclient.h"
+#include "platform/cancel.h"
 #include "platform/names.h"
 
 namespace {
@@ -23,6 +24,8 @@ extern "C" SNTP_API std::uint8_t SNTP_CALL isConnected(void) {
     std::string text;
     try {
         LastLocalAddress(text);
+    } catch (const platform::ThreadCancellation&) {
+        throw;
     } catch (...) {
         text.clear();
     }

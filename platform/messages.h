@@ -35,7 +35,10 @@ ThreadQueueId CurrentThreadQueue();
 void PostQuitMessageTo(ThreadQueueId thread);
 
 // A hidden window on the thread that creates it. Its procedure runs when one of its messages is
-// dispatched on that thread. It may be posted to from any thread.
+// dispatched on that thread. It may be posted to, and destroyed, from any thread: destroyed from
+// another thread, its procedure is not called again and the window itself is taken down by its
+// own thread (Windows destroys a thread's windows when the thread ends, and only the thread can
+// destroy them while it runs).
 class MessageWindow {
 public:
     using Procedure = std::function<void(std::uint32_t message, std::uintptr_t wParam,
@@ -48,6 +51,11 @@ public:
     bool Post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
     // The system's handle of the window (an HWND on Windows).
     std::uintptr_t Handle() const;
+    // Whether the calling thread is the one whose messages reach this window.
+    bool OnCallingThread() const;
+    // Stops calling the procedure, from any thread; when this returns, no call of it is running
+    // on another thread. The destructor does it too.
+    void Disconnect();
 
     struct Impl;
     Impl& impl() { return *impl_; }

@@ -1,6 +1,7 @@
 // The table of replaceable services and the calls that go through it.
 #include "platform/services.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "platform/clock.h"
@@ -18,29 +19,38 @@ IPv4 IPv4FromBytes(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8
 }
 
 // Both tables outlive the static objects, because the library's unload handler may still use
-// them after those have gone; ReleaseServices frees them as the library leaves the process.
+// them after those have gone; ReleaseServices frees them as the library leaves the process. Each
+// is made on first use by whichever thread comes first, without a lock: a thread that loses the
+// race drops its copy.
 namespace {
-Services* realServices = nullptr;
-Services* currentServices = nullptr;
+std::atomic<Services*> realServices{nullptr};
+std::atomic<Services*> currentServices{nullptr};
+
+Services& MadeOnce(std::atomic<Services*>& table, Services* (*make)()) {
+    Services* found = table.load(std::memory_order_acquire);
+    if (found != nullptr) return *found;
+    Services* made = make();
+    if (table.compare_exchange_strong(found, made, std::memory_order_acq_rel)) return *made;
+    delete made;
+    return *found;
+}
 }  // namespace
 
 const Services& SystemServices() {
-    if (realServices == nullptr)
-        realServices = new Services{system::Tick,        system::LocalDateTime,
-                                    system::OwnAddresses, system::ResolveName,
-                                    system::SocketsStartup, system::SocketsCleanup};
-    return *realServices;
+    return MadeOnce(realServices, [] {
+        return new Services{system::Tick,         system::LocalDateTime,
+                            system::OwnAddresses, system::ResolveName,
+                            system::SocketsStartup, system::SocketsCleanup};
+    });
 }
 
 Services& CurrentServices() {
-    if (currentServices == nullptr) currentServices = new Services(SystemServices());
-    return *currentServices;
+    return MadeOnce(currentServices, [] { return new Services(SystemServices()); });
 }
 
 void ReleaseServices() {
-    delete currentServices;
-    delete realServices;
-    currentServices = realServices = nullptr;
+    delete currentServices.exchange(nullptr);
+    delete realServices.exchange(nullptr);
 }
 
 std::uint32_t GetTickCount() { return CurrentServices().tick(); }

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <mutex>
 
+#include "platform/cancel.h"
 #include "platform/names.h"
 #include "platform/udp.h"
 
@@ -74,6 +75,8 @@ TWSocket::TWSocket(TComponent* owner) : TComponent(owner) {
 }
 
 TWSocket::~TWSocket() {
+    // The window first: from here on no notification runs this object's code, on any thread.
+    window_->Disconnect();
     CloseHandle(false);
     window_.reset();
     std::lock_guard<std::mutex> lock(startMutex);
@@ -266,6 +269,8 @@ void TWSocket::CloseHandle(bool report) {
     if (!closed && report) Fail(code, "closesocket failed");
 }
 
+bool TWSocket::OnCallingThread() const { return window_->OnCallingThread(); }
+
 void TWSocket::ProcessMessages() { platform::DispatchWaitingMessages(); }
 
 void TWSocket::WindowProcedure(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
@@ -281,6 +286,8 @@ void TWSocket::WindowProcedure(std::uint32_t message, std::uintptr_t wParam, std
         } else if (event & platform::udp::kWriteEvent) {
             FlushSends();
         }
+    } catch (const platform::ThreadCancellation&) {
+        throw;
     } catch (...) {
     }
 }

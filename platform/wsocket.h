@@ -66,6 +66,9 @@ public:
     void Close();
     // Removes and dispatches every message waiting for the calling thread; drops WM_QUIT.
     void ProcessMessages();
+    // Whether the socket's notifications reach the calling thread: the one that created it. A
+    // socket may be freed from any thread.
+    bool OnCallingThread() const;
 
     TDataAvailable OnDataAvailable;
     // While assigned, failures are reported here instead of raising ESocketException.

@@ -2,6 +2,7 @@
 // lifetime, the local address, the server look-up, the opening of both sockets and the send.
 #include "sntp/client.h"
 
+#include "platform/cancel.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
 #include "platform/names.h"
@@ -39,6 +40,10 @@ void TSNTPClient::CloseSockets() {
     ListenSocket->Close();
 }
 
+bool TSNTPClient::SocketsOnCallingThread() const {
+    return !SocketsCreated || (QuerySocket->OnCallingThread() && ListenSocket->OnCallingThread());
+}
+
 void TSNTPClient::StartQuery() {
     if (SocketsCreated) {
         CloseSockets();
@@ -65,6 +70,8 @@ void TSNTPClient::StartQuery() {
                 ServerAddr = WSocketResolveHost(own.front());
             }
             ServerIP = AddrToText(ServerAddr);
+        } catch (const platform::ThreadCancellation&) {
+            throw;
         } catch (...) {
             // An unresolvable server is reported below, as OnResolveError.
         }
@@ -99,6 +106,8 @@ void TSNTPClient::OpenSockets() {
         QuerySocket->Connect();
 
         SendRequest();
+    } catch (const platform::ThreadCancellation&) {
+        throw;
     } catch (...) {
         // The query then ends only through QueryTimeout.
     }

@@ -38,6 +38,8 @@ public:
     void ReleaseSockets();
     // Closes both sockets, if they exist, and keeps them for the next query.
     void CloseSockets();
+    // Whether the sockets, if they exist, deliver their notifications to the calling thread.
+    bool SocketsOnCallingThread() const;
     // The handler of both sockets' OnError: forwards the failure as OnWinsockError.
     void SocketErrorOccurred(TObject* Sender);
     // The handler of both sockets' data-available event: judges, decodes and times one reply.

@@ -2,6 +2,7 @@
 // accepted reply into the client's fields.
 #include <cstring>
 
+#include "platform/cancel.h"
 #include "platform/clock.h"
 #include "sntp/client.h"
 
@@ -51,6 +52,8 @@ void TSNTPClient::SocketDataAvailable(TObject* Sender, std::uint16_t Error) {
         ServerTime = ServerTimeEstimate;
         ReplyInvalid = sntp::IsInvalidReply(RawReply.data());
         if (OnDataAvailable) OnDataAvailable(this, Error);
+    } catch (const platform::ThreadCancellation&) {
+        throw;
     } catch (...) {
         try {
             CloseSockets();

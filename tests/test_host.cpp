@@ -2,13 +2,17 @@
 // (and on Windows by ordinal), called through the published calling convention, and unloaded.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "library/sntpclient.h"
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "tests/support/resources.h"
 #else
 #include <dlfcn.h>
 #endif
@@ -87,5 +91,50 @@ TEST(Host, UnloadWithoutCleanUpThenLoadAgain) {
         Unload(lib.module);
     }
 }
+
+#ifdef _WIN32
+// A host whose GUI thread queried while another thread cleans up or unloads the library: that
+// thread's hidden windows must never run code of the unloaded DLL, and must not be left behind.
+TEST(Host, CleanUpOrUnloadFromAnotherThread) {
+    for (const bool cleanUpFirst : {false, true}) {
+        SCOPED_TRACE(cleanUpFirst ? "SNTPCleanUp, then FreeLibrary" : "FreeLibrary alone");
+        Library lib;
+        ASSERT_NE(lib.module, nullptr);
+        const int windowsBefore = testing_support::HiddenWindows();
+        HANDLE queried = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        HANDLE unloaded = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        std::thread gui([&] {
+            double offset = 0;
+            lib.query("", &offset);  // makes the client's sockets and their windows here
+            SetEvent(queried);
+            // A GUI thread takes its messages, those of the library's windows included.
+            for (;;) {
+                MSG message;
+                while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+                if (WaitForSingleObject(unloaded, 0) == WAIT_OBJECT_0) break;
+                MsgWaitForMultipleObjects(1, &unloaded, FALSE, 50, QS_ALLINPUT);
+            }
+            // After the unload: a message to every window the library left must not reach it.
+            HWND window = nullptr;
+            while ((window = FindWindowExA(HWND_MESSAGE, window, "SntpClientHiddenWindow", nullptr)))
+                PostMessageA(window, WM_USER + 1, 0, 0);
+            for (int i = 0; i < 10; ++i) {
+                MSG message;
+                while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+        WaitForSingleObject(queried, INFINITE);
+        EXPECT_GT(testing_support::HiddenWindows(), windowsBefore) << "the GUI thread has windows";
+        if (cleanUpFirst) lib.cleanUp();
+        Unload(lib.module);
+        SetEvent(unloaded);
+        gui.join();  // a window that ran the unloaded code would have crashed the process here
+        EXPECT_EQ(testing_support::HiddenWindows(), windowsBefore) << "no window left behind";
+        CloseHandle(queried);
+        CloseHandle(unloaded);
+    }
+}
+#endif
 
 }  // namespace

@@ -7,12 +7,17 @@
 #include <memory>
 #include <thread>
 
+#ifndef _WIN32
+#include <pthread.h>
+#endif
+
 #include "library/outcomes.h"
 #include "library/sntpclient.h"
 #include "library/tsntp.h"
 #include "platform/fpu.h"
 #include "platform/messages.h"
 #include "tests/support/fixture.h"
+#include "tests/support/resources.h"
 
 namespace {
 
@@ -189,7 +194,9 @@ TEST_F(LibraryTest, LimitHoldsWhileMessagesKeepComing) {
         host.reset();  // its own message still waiting goes with it
         EXPECT_GE(elapsed, 490);
         EXPECT_LT(elapsed, 1500) << "the wait ends at its limit";
-        if (c.hostPostsItself) EXPECT_GT(handled, 10) << "the host's messages were dispatched";
+        if (c.hostPostsItself) {
+            EXPECT_GT(handled, 10) << "the host's messages were dispatched";
+        }
     }
 }
 
@@ -502,5 +509,87 @@ TEST_F(LibraryTest, OffsetIsAgainstLocalTime) {
         EXPECT_NEAR(offset * 1440.0, -std::atof(expected), 0.01);
     }
 }
+
+// A host that queries from a new worker thread each time: every query works as the first did, and
+// the sockets, windows and queues of the threads that ended are not left behind.
+TEST_F(LibraryTest, QueriesFromANewThreadEachTime) {
+    REQUIRE_PORT_123();
+    ResponderScript ahead;
+    ahead.skewSeconds = 1.0;
+    Responder server("127.0.0.2", 0, ahead);
+    PointAt(server.port(), 1000);
+    double offset = 0;
+    ASSERT_EQ(QueryServer("127.0.0.2", &offset), outcome::kReplyAccepted);  // the responder is up
+    SNTPCleanUp();
+    PointAt(server.port(), 1000);
+    const int descriptorsBefore = testing_support::OpenDescriptors();
+    const int windowsBefore = testing_support::HiddenWindows();
+    for (int i = 0; i < 20; ++i) {
+        std::uint16_t code = 99;
+        double offset = 0;
+        std::thread worker([&] { code = QueryServer(i % 2 == 0 ? "127.0.0.2" : "unknown.test", &offset); });
+        worker.join();
+        if (i % 2 == 0) {
+            EXPECT_EQ(code, outcome::kReplyAccepted) << "query " << i;
+            EXPECT_NEAR(offset * 86400.0, 1.0, 0.05);
+        } else {
+            EXPECT_EQ(code, outcome::kNotResolvable) << "query " << i;
+        }
+    }
+    // And once more on this thread, whose sockets were made by another.
+    EXPECT_EQ(QueryServer("127.0.0.2", &offset), outcome::kReplyAccepted);
+    SNTPCleanUp();
+    EXPECT_EQ(testing_support::OpenDescriptors(), descriptorsBefore);
+    EXPECT_EQ(testing_support::HiddenWindows(), windowsBefore);
+}
+
+// A clean-up from another thread than the one that queried frees the client; that thread's
+// windows go when it next takes its messages, or with it.
+TEST_F(LibraryTest, CleanUpFromAnotherThread) {
+    const int descriptorsBefore = testing_support::OpenDescriptors();
+    const int windowsBefore = testing_support::HiddenWindows();
+    double offset = 0;
+    EXPECT_EQ(QueryServer("unknown.test", &offset), outcome::kNotResolvable);
+    ASSERT_NE(GlobalClient, nullptr);
+    std::thread other([] { SNTPCleanUp(); });
+    other.join();
+    EXPECT_EQ(GlobalClient, nullptr);
+    platform::DispatchWaitingMessages();
+    EXPECT_EQ(testing_support::OpenDescriptors(), descriptorsBefore);
+    EXPECT_EQ(testing_support::HiddenWindows(), windowsBefore);
+    EXPECT_EQ(QueryServer("unknown.test", &offset), outcome::kNotResolvable) << "usable again";
+}
+
+#ifndef _WIN32
+// A thread cancelled while it waits in QueryServer leaves through the library's stack as it
+// should (the process goes on), with the sockets closed and the library free for the next call.
+TEST_F(LibraryTest, CancelledThreadLeavesTheLibraryUsable) {
+    REQUIRE_PORT_123();
+    Responder server("127.0.0.2", 0, testing_support::SilentScript());
+    PointAt(server.port(), 3000);
+    pthread_t worker;
+    ASSERT_EQ(pthread_create(&worker, nullptr,
+                             [](void*) -> void* {
+                                 double offset = 0;
+                                 QueryServer("127.0.0.2", &offset);
+                                 return nullptr;
+                             },
+                             nullptr),
+              0);
+    ASSERT_TRUE(server.WaitForRequests(1, 2000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    pthread_cancel(worker);
+    void* result = nullptr;
+    pthread_join(worker, &result);
+    EXPECT_EQ(result, PTHREAD_CANCELED);
+    EXPECT_EQ(GlobalClient->QuerySocket->State(), wsClosed);
+    EXPECT_EQ(GlobalClient->ListenSocket->State(), wsClosed);
+    server.SetScript(ResponderScript{});
+    double offset = 0;
+    Stopwatch watch;
+    EXPECT_EQ(QueryServer("127.0.0.2", &offset), outcome::kReplyAccepted);
+    EXPECT_LT(watch.ms(), 1000);
+}
+#endif
 
 }  // namespace
