@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 
 #ifndef _WIN32
@@ -245,20 +246,36 @@ TEST_F(LibraryTest, PortHeldByAnotherProgramDoesNotEndTheQuery) {
     EXPECT_NEAR(offset, kSecond, 0.05 * kSecond);
 }
 
+// A call that ends before its reply comes (here a host window procedure throws while the query
+// waits: outcome 2) must leave both sockets closed, or the reply that comes afterwards becomes the
+// outcome of the next call: its first drain would deliver it, and it would return it at once.
 TEST_F(LibraryTest, EveryCallReturnsWithBothSocketsClosed) {
     REQUIRE_PORT_123();
-    ResponderScript late;
-    late.delayMs = 600;  // arrives after the limit of the first call
-    Responder server("127.0.0.2", 0, late);
-    PointAt(server.port(), 300);
+    ResponderScript slow;
+    slow.delayMs = 300;
+    Responder server("127.0.0.2", 0, slow);
+    PointAt(server.port(), 1000);  // the reply, 800 ms old when the next call starts, is in time
+    platform::MessageWindow host([](std::uint32_t message, std::uintptr_t, std::intptr_t) {
+        if (message == platform::kWM_USER + 9) throw std::runtime_error("the host's own fault");
+    });
+    std::thread poster([&] {
+        if (server.WaitForRequests(1, 2000)) host.Post(platform::kWM_USER + 9, 0, 0);
+    });
     double offset = 0;
-    EXPECT_EQ(QueryServer("127.0.0.2", &offset), outcome::kNoReplyInTime);
+    Stopwatch watch;
+    EXPECT_EQ(QueryServer("127.0.0.2", &offset), outcome::kSocketError);
+    poster.join();
+    EXPECT_LT(watch.ms(), 250) << "the call ended before the reply came";
     EXPECT_EQ(GlobalClient->QuerySocket->State(), wsClosed);
     EXPECT_EQ(GlobalClient->ListenSocket->State(), wsClosed);
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    // The late reply of the first call does not become the outcome of the next one.
-    EXPECT_EQ(QueryServer("unknown.test", &offset), outcome::kNotResolvable);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the reply has come
+    Responder silent("127.0.0.2", 0, testing_support::SilentScript());
+    PointAt(silent.port());
+    watch = Stopwatch();
+    EXPECT_EQ(QueryServer("127.0.0.2", &offset), outcome::kNoReplyInTime)
+        << "the reply to the first call is not the outcome of this one";
     EXPECT_EQ(Bits(offset), kFailureBits);
+    EXPECT_GE(watch.ms(), 990);
 }
 
 TEST_F(LibraryTest, QuitMessagesAreConsumedAndHostWindowsServed) {

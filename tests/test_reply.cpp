@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -165,14 +166,27 @@ TEST_F(ReplyTest, ServerAndLoopbackSourcesAreAccepted) {
     }
 }
 
+// The server's and the foreign address come from SNTP_TEST_SERVER and SNTP_TEST_FOREIGN where a
+// script gives them (veth addresses in a namespace, for Wine, whose datagrams to loopback
+// addresses all come from 127.0.0.1), else they are loopback addresses.
 TEST_F(ReplyTest, ForeignSourceIsDropped) {
-    if (!Responder::SourceAddressesHold())
+    const char* server_ = std::getenv("SNTP_TEST_SERVER");
+    const char* foreign_ = std::getenv("SNTP_TEST_FOREIGN");
+    const std::string serverAddress = server_ != nullptr ? server_ : "127.0.0.2";
+    const std::string foreignAddress = foreign_ != nullptr ? foreign_ : "127.0.0.3";
+    if (!Responder::SourceAddressesHold(foreignAddress))
         GTEST_SKIP() << "skipped: a foreign source cannot be made here: this socket layer sends "
-                        "from 127.0.0.1 whatever loopback address a socket is bound to (Wine)";
+                        "from 127.0.0.1 whatever loopback address a socket is bound to (Wine); "
+                        "the test Namespace.WineForeignSource runs it with veth addresses";
     ResponderScript script;
-    script.replyFrom = "127.0.0.3";  // neither the server nor the loopback address
-    Responder server("127.0.0.2", 0, script);
-    StartAgainst(server);
+    // Sent from and to the foreign address, which is this machine's own: the query socket takes
+    // datagrams to any of its addresses.
+    script.replyFrom = foreignAddress;  // neither the server nor the loopback address
+    script.replyTo = foreignAddress;
+    Responder server(serverAddress, 0, script);
+    client.HostAddr = serverAddress;
+    client.HostPort = std::to_string(server.port());
+    client.StartQuery();
     ASSERT_TRUE(PumpUntil([this] { return client.ReplyReceived; }, 2000));
     PumpUntil([] { return false; }, 50);
     EXPECT_TRUE(events.empty());

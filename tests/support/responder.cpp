@@ -90,19 +90,21 @@ Responder::~Responder() {
     platform::system::SocketsCleanup();
 }
 
-bool Responder::SourceAddressesHold() {
+bool Responder::SourceAddressesHold(const std::string& sentFrom) {
     platform::system::SocketsStartup();
     platform::MessageWindow window([](std::uint32_t, std::uintptr_t, std::intptr_t) {});
-    const std::intptr_t receiver = OpenBound("127.0.0.2", 0);
-    const std::intptr_t sender = OpenBound("127.0.0.3", 0);
-    platform::udp::SendTo(sender, "?", 1, Address("127.0.0.2"), platform::udp::LocalPort(receiver));
+    const std::intptr_t receiver = OpenBound("0.0.0.0", 0);
+    const std::intptr_t sender = OpenBound(sentFrom, 0);
+    platform::udp::SendTo(sender, "?", 1, Address(sentFrom), platform::udp::LocalPort(receiver));
     bool holds = false;
     if (platform::udp::WaitReadable(receiver, 1000)) {
         char buffer[4];
         TSockAddrIn from{};
         int length = sizeof from;
         platform::udp::ReceiveFrom(receiver, window, buffer, sizeof buffer, from, length);
-        holds = from.sin_addr[3] == 3;
+        platform::IPv4 source;
+        std::memcpy(&source, from.sin_addr, sizeof source);
+        holds = source == Address(sentFrom);
     }
     platform::udp::Close(sender, window);
     platform::udp::Close(receiver, window);
@@ -163,6 +165,7 @@ void Responder::Run() {
         const sntp::Message reply = BuildReply(script, receiveUnix + script.skewSeconds,
                                                transmitUnix + script.skewSeconds);
         Sleep(script.delayMs);
+        const platform::IPv4 destination = script.replyTo.empty() ? source : Address(script.replyTo);
         std::intptr_t sender = socket_;
         if (!script.replyFrom.empty()) sender = OpenBound(script.replyFrom, 0);
         bool first = true;
@@ -171,7 +174,7 @@ void Responder::Run() {
             first = false;
             std::vector<std::uint8_t> datagram(reply.begin(), reply.end());
             datagram.resize(static_cast<std::size_t>(length), 0);
-            platform::udp::SendTo(sender, datagram.data(), length, source, sourcePort);
+            platform::udp::SendTo(sender, datagram.data(), length, destination, sourcePort);
         }
         if (sender != socket_) platform::udp::Close(sender, window);
     }

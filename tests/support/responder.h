@@ -25,6 +25,7 @@ struct ResponderScript {
     std::vector<int> lengths{48};  // one datagram per entry, in this order, cut or padded with zeros
     int gapMs = 0;                 // between those datagrams
     std::string replyFrom;         // source address of the replies; empty: the listening address
+    std::string replyTo;           // where the replies go (same port); empty: the request's source
     std::function<void(sntp::Message&)> edit;  // last word on any field
 };
 
@@ -65,9 +66,10 @@ public:
     void SendTo(const std::string& address, std::uint16_t port,
                 const std::vector<std::uint8_t>& bytes);
 
-    // Whether a datagram sent from a socket bound to one loopback address arrives from that
-    // address. Under Wine it arrives from 127.0.0.1 whatever the socket is bound to.
-    static bool SourceAddressesHold();
+    // Whether a datagram sent from a socket bound to `from`, to that same address, arrives from
+    // it. Under Wine a socket's own address does not choose the source: one sent to a loopback
+    // address comes from 127.0.0.1, one sent to another local address from that address.
+    static bool SourceAddressesHold(const std::string& from);
 
     // A reply built as the script says, for a request that arrived at `receiveUnix`.
     static sntp::Message BuildReply(const ResponderScript& script, double receiveUnix,
