@@ -92,6 +92,26 @@ TEST(Host, UnloadWithoutCleanUpThenLoadAgain) {
     }
 }
 
+// The first calls of a freshly loaded library may come from two threads at once: what the library
+// makes on first use is made once, without a data race (ThreadSanitizer watches this in its run).
+TEST(Host, FirstCallsOnTwoThreadsAtOnce) {
+    Library lib;
+    ASSERT_NE(lib.module, nullptr);
+    std::uint8_t connected = 9;
+    std::uint16_t code = 9;
+    std::thread presence([&] { connected = lib.isConnected(); });
+    std::thread query([&] {
+        double offset = 0;
+        code = lib.query("", &offset);
+    });
+    presence.join();
+    query.join();
+    EXPECT_TRUE(connected == 0 || connected == 1);
+    EXPECT_EQ(code, 3);
+    lib.cleanUp();
+    Unload(lib.module);
+}
+
 #ifdef _WIN32
 // A host whose GUI thread queried while another thread cleans up or unloads the library: that
 // thread's hidden windows must never run code of the unloaded DLL, and must not be left behind.

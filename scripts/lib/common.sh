@@ -29,13 +29,47 @@ build_asan() {
   cmake --build "$build_asan"
 }
 
+# The Linux library and the tests that run threads once more with ThreadSanitizer: no data race
+# between calls on several threads.
+build_tsan=$root/build/linux-tsan
+build_tsan() {
+  say "building the Linux library and tests with ThreadSanitizer in build/linux-tsan"
+  cmake -S "$root" -B "$build_tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSNTP_TEST_PREFIX=linux-tsan \
+    -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-pointer" >/dev/null
+  cmake --build "$build_tsan" --target unit_tests host_tests sntpclient
+}
+
 # Wine's helper processes keep the standard output of the first program of a prefix open: they
-# are started here, with their output in a file, and one wineserver serves the whole run.
+# are started here, with their output in a file, and one Wine server of ours serves the whole
+# run; stop_wine stops the prefix's processes and then it, by its pid. There is no display here: the
+# null graphics driver keeps Wine's desktop process up, instead of one that every program that
+# makes a window starts anew and that holds the program's output open while it gives up.
+wineserver_pid=
 prepare_wine() {
   say "preparing the Wine prefix $WINEPREFIX"
   mkdir -p "$WINEPREFIX"
-  wineserver -p 2>/dev/null || true  # persistent; already running is fine
+  wineserver -f -p >"$root/build/wineserver.log" 2>&1 &
+  wineserver_pid=$!
+  # The server works in a folder of its own, where its socket appears once it listens.
+  for _ in $(seq 100); do [ -S "/proc/$wineserver_pid/cwd/socket" ] && break; sleep 0.1; done
+  if [ ! -S "/proc/$wineserver_pid/cwd/socket" ]; then
+    echo "the Wine server did not start:" >&2
+    cat "$root/build/wineserver.log" >&2
+    return 1
+  fi
   wineboot -i </dev/null >"$root/build/wineboot.log" 2>&1
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null \
+    >>"$root/build/wineboot.log" 2>&1
+}
+
+# The Wine processes of this prefix (ours), then the server; helpers outlive a server that is
+# merely killed.
+stop_wine() {
+  [ -n "$wineserver_pid" ] || return 0
+  wineserver -k 2>/dev/null || true
+  kill "$wineserver_pid" 2>/dev/null || true
+  wait "$wineserver_pid" 2>/dev/null || true
+  wineserver_pid=
 }
 
 # A time server in the namespace $ns at $server_ip, reached from this namespace at $client_ip.
@@ -62,6 +96,7 @@ remove_namespace() {
   ip netns del "$ns" 2>/dev/null || true
 }
 
+server_pid=
 start_server() {
   server_dir=$(mktemp -d)
   say "starting chronyd in network namespace $ns at $server_ip (client side $client_ip)"
@@ -74,17 +109,33 @@ cmdport 0
 pidfile $server_dir/chronyd.pid
 driftfile $server_dir/drift
 CONF
+  # ip netns exec runs chronyd in place of itself: $! is chronyd's pid.
   ip netns exec "$ns" chronyd -d -x -u root -f "$server_dir/chrony.conf" >"$server_dir/log" 2>&1 &
+  server_pid=$!
   for _ in $(seq 50); do
-    [ -s "$server_dir/chronyd.pid" ] && break
+    server_listening && break
+    kill -0 "$server_pid" 2>/dev/null || break
     sleep 0.1
   done
-  sleep 0.5
+  if ! kill -0 "$server_pid" 2>/dev/null || ! server_listening; then
+    echo "chronyd did not start serving on $server_ip:123; its log:" >&2
+    cat "$server_dir/log" >&2
+    return 1
+  fi
+}
+
+# Whether something in the namespace holds UDP port 123.
+server_listening() {
+  ip netns exec "$ns" ss -Hlun 'sport = :123' 2>/dev/null | grep -q .
 }
 
 stop_server() {
   [ -n "$server_dir" ] || return 0
-  if [ -s "$server_dir/chronyd.pid" ]; then kill "$(cat "$server_dir/chronyd.pid")" 2>/dev/null || true; fi
+  if [ -n "$server_pid" ]; then
+    kill "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+    server_pid=
+  fi
   remove_namespace
   rm -rf "$server_dir"
   server_dir=

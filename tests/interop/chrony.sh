@@ -22,7 +22,7 @@ veth=sntpi$$
 client_ip=198.18.124.1
 server_ip=198.18.124.2
 trap stop_server EXIT
-start_server
+start_server || { echo "FAIL: the server did not start"; exit 1; }
 
 case $mode in
   native) output=$("$program" "$server_ip") ;;

@@ -22,7 +22,12 @@ ns=sntp-wfs-$$
 work=$(mktemp -d)
 server_pid=
 cleanup() {
-  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null; fi
+  if [ -n "$server_pid" ]; then
+    # The Wine processes of the copied prefix, then its server: helpers outlive a killed server.
+    WINEPREFIX=$work/prefix wineserver -k 2>/dev/null
+    kill "$server_pid" 2>/dev/null
+    wait "$server_pid" 2>/dev/null
+  fi
   ip netns del "$ns" 2>/dev/null
   rm -rf "$work"
 }
