@@ -29,7 +29,7 @@ bool TryUseClient() {
     return true;
 }
 
-void ReleaseGlobalClient() {
+SNTP_CATCHES_THREAD_CANCELLATION void ReleaseGlobalClient() {
     if (GlobalClient == nullptr) return;
     try {
         GlobalClient->ReleaseSockets();
@@ -74,7 +74,7 @@ struct SocketsClosedOnExit {
 
 // The wait of one query: pump the thread's messages, which delivers the sockets' notifications,
 // and sleep on the queue between passes until a handler has recorded an outcome.
-void RunQuery(TSNTP& client, const char* host) {
+SNTP_CATCHES_THREAD_CANCELLATION void RunQuery(TSNTP& client, const char* host) {
     // Sockets made on another thread send their notifications there: this thread gets its own.
     if (!client.SocketsOnCallingThread()) client.ReleaseSockets();
     SocketsClosedOnExit closed{client};
@@ -136,7 +136,7 @@ void CreateGlobalClient() {
 
 void DrainMessages() { platform::DispatchWaitingMessages(); }
 
-extern "C" SNTP_API std::uint16_t SNTP_CALL QueryServer(const char* host, double* offset) {
+extern "C" SNTP_CATCHES_THREAD_CANCELLATION SNTP_API std::uint16_t SNTP_CALL QueryServer(const char* host, double* offset) {
     // Called from a message that a running query dispatched, or from another thread while one
     // runs: the running query is left alone, as Windows Sockets 1.1 refuses a second blocking call.
     if (!TryUseClient()) {

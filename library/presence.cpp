@@ -20,7 +20,7 @@ void LastLocalAddress(std::string& text) {
 
 }  // namespace
 
-extern "C" SNTP_API std::uint8_t SNTP_CALL isConnected(void) {
+extern "C" SNTP_CATCHES_THREAD_CANCELLATION SNTP_API std::uint8_t SNTP_CALL isConnected(void) {
     std::string text;
     try {
         LastLocalAddress(text);

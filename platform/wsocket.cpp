@@ -273,7 +273,7 @@ bool TWSocket::OnCallingThread() const { return window_->OnCallingThread(); }
 
 void TWSocket::ProcessMessages() { platform::DispatchWaitingMessages(); }
 
-void TWSocket::WindowProcedure(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+SNTP_CATCHES_THREAD_CANCELLATION void TWSocket::WindowProcedure(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
     if (message != platform::udp::kSocketMessage) return;
     // A notice for a socket that has been closed since, or for an earlier handle, is stale.
     if (state_ == wsClosed || static_cast<std::intptr_t>(wParam) != handle_) return;

@@ -44,7 +44,7 @@ bool TSNTPClient::SocketsOnCallingThread() const {
     return !SocketsCreated || (QuerySocket->OnCallingThread() && ListenSocket->OnCallingThread());
 }
 
-void TSNTPClient::StartQuery() {
+SNTP_CATCHES_THREAD_CANCELLATION void TSNTPClient::StartQuery() {
     if (SocketsCreated) {
         CloseSockets();
     } else {
@@ -85,7 +85,7 @@ void TSNTPClient::StartQuery() {
     }
 }
 
-void TSNTPClient::OpenSockets() {
+SNTP_CATCHES_THREAD_CANCELLATION void TSNTPClient::OpenSockets() {
     try {
         if (ServerIP == kAnyAddress && HostAddr != kLoopbackText) {
             RequestSent = false;

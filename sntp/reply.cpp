@@ -23,7 +23,7 @@ void TSNTPClient::DecodeReply(const std::uint8_t* reply) {
     TransmitTimestamp = NtpTimestampToDayValue(reply + kTransmitTimestamp);
 }
 
-void TSNTPClient::SocketDataAvailable(TObject* Sender, std::uint16_t Error) {
+SNTP_CATCHES_THREAD_CANCELLATION void TSNTPClient::SocketDataAvailable(TObject* Sender, std::uint16_t Error) {
     try {
         // The tick comes first, so that neither the tests nor the receive count into the round trip.
         ReceiveTick = platform::GetTickCount();

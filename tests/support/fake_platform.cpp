@@ -75,6 +75,10 @@ void FakePlatform::FreezeTick(std::uint32_t value) {
     override_.services().tick = [value] { return value; };
 }
 
+void FakePlatform::FollowTick(const std::atomic<std::uint32_t>& source) {
+    override_.services().tick = [&source] { return source.load(); };
+}
+
 void FakePlatform::SetLocalDateTime(std::function<double()> clock) {
     override_.services().localDateTime = std::move(clock);
 }

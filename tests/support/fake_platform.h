@@ -34,6 +34,8 @@ public:
     void SetTickStart(std::uint32_t start);
     // The tick stands still at `value` until set again.
     void FreezeTick(std::uint32_t value);
+    // The tick reads `source`, which another thread may move at any time.
+    void FollowTick(const std::atomic<std::uint32_t>& source);
     void SetLocalDateTime(std::function<double()> clock);
     // Every start-up from now on fails with this code.
     void FailStartup(int code) { startupError_ = code; }
