@@ -45,10 +45,8 @@ build_tsan() {
 # null graphics driver keeps Wine's desktop process up, instead of one that every program that
 # makes a window starts anew and that holds the program's output open while it gives up.
 wineserver_pid=
-prepare_wine() {
-  say "preparing the Wine prefix $WINEPREFIX"
-  mkdir -p "$WINEPREFIX"
-  wineserver -f -p >"$root/build/wineserver.log" 2>&1 &
+start_wineserver() {
+  wineserver -f -p >>"$root/build/wineserver.log" 2>&1 &
   wineserver_pid=$!
   # The server works in a folder of its own, where its socket appears once it listens.
   for _ in $(seq 100); do [ -S "/proc/$wineserver_pid/cwd/socket" ] && break; sleep 0.1; done
@@ -57,9 +55,20 @@ prepare_wine() {
     cat "$root/build/wineserver.log" >&2
     return 1
   fi
+}
+
+prepare_wine() {
+  say "preparing the Wine prefix $WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  : >"$root/build/wineserver.log"
+  start_wineserver || return 1
   wineboot -i </dev/null >"$root/build/wineboot.log" 2>&1
   wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null \
     >>"$root/build/wineboot.log" 2>&1
+  # The server keeps the registry in memory until it ends: once more, so that the prefix on disk
+  # is whole (a test copies it).
+  stop_wine
+  start_wineserver
 }
 
 # The Wine processes of this prefix (ours), then the server; helpers outlive a server that is

@@ -13,7 +13,7 @@ if [ "$(id -u)" != 0 ] || ! ip netns list >/dev/null 2>&1 || ! command -v wine >
   exit 77
 fi
 prefix=${WINEPREFIX:-}
-if [ -z "$prefix" ] || [ ! -f "$prefix/system.reg" ]; then
+if [ -z "$prefix" ] || [ ! -d "$prefix/drive_c" ]; then
   echo "skipped: no prepared Wine prefix in WINEPREFIX"
   exit 77
 fi
