@@ -66,9 +66,10 @@ prepare_wine() {
   wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null \
     >>"$root/build/wineboot.log" 2>&1
   # The server keeps the registry in memory until it ends: once more, so that the prefix on disk
-  # is whole (a test copies it).
+  # is whole (a test copies it); and the helpers again, with their output in the file.
   stop_wine
-  start_wineserver
+  start_wineserver || return 1
+  wineboot </dev/null >>"$root/build/wineboot.log" 2>&1
 }
 
 # The Wine processes of this prefix (ours), then the server; helpers outlive a server that is
