@@ -5,7 +5,15 @@
 
 #include <stdint.h>
 
-#include "platform/abi.h"
+/* The calling convention and symbol visibility of the exported functions. 32-bit Windows hosts
+ * call with __stdcall, and the DLL exports the names undecorated, by name and ordinal. */
+#if defined(_WIN32)
+#define SNTP_CALL __stdcall
+#define SNTP_API
+#else
+#define SNTP_CALL
+#define SNTP_API __attribute__((visibility("default")))
+#endif
 
 #ifdef __cplusplus
 extern "C" {

@@ -25,8 +25,8 @@ bool TakeQuitMessage();
 // Sleeps until a message waits for the calling thread or `milliseconds` have passed.
 void WaitForMessage(std::uint32_t milliseconds);
 
-// Frees what the message queue keeps for the calling thread, once it has no window left; for the
-// library's last act as it is unloaded.
+// Frees what the message queue keeps for the library (POSIX: the calling thread's queue, once it
+// has no window left; Windows: the window class); for the library's last act as it is unloaded.
 void ReleaseMessageQueue();
 
 // The identity of a thread's message queue, for posting to it from any thread.

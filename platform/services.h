@@ -8,38 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/address.h"
+
 namespace platform {
-
-// Windows Sockets error codes: the one error vocabulary of the socket layer on every system.
-enum SocketError : int {
-    kWSAEINTR = 10004,
-    kWSAEBADF = 10009,
-    kWSAEACCES = 10013,
-    kWSAEFAULT = 10014,
-    kWSAEINVAL = 10022,
-    kWSAEMFILE = 10024,
-    kWSAEWOULDBLOCK = 10035,
-    kWSAENOTSOCK = 10038,
-    kWSAEDESTADDRREQ = 10039,
-    kWSAEMSGSIZE = 10040,
-    kWSAEPROTONOSUPPORT = 10043,
-    kWSAEAFNOSUPPORT = 10047,
-    kWSAEADDRINUSE = 10048,
-    kWSAEADDRNOTAVAIL = 10049,
-    kWSAENETDOWN = 10050,
-    kWSAENETUNREACH = 10051,
-    kWSAECONNABORTED = 10053,
-    kWSAECONNRESET = 10054,
-    kWSAENOBUFS = 10055,
-    kWSAENOTCONN = 10057,
-    kWSAEHOSTUNREACH = 10065,
-    kWSASYSNOTREADY = 10091,
-    kWSAHOST_NOT_FOUND = 11001,
-};
-
-// An IPv4 address as it lies in memory in network byte order: 127.0.0.1 is the bytes 7F 00 00 01.
-using IPv4 = std::uint32_t;
-IPv4 IPv4FromBytes(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3);
 
 struct Services {
     // The millisecond tick since system start; wraps after 2^32 ms.
@@ -77,9 +48,5 @@ public:
 private:
     Services saved_;
 };
-
-// The day value of a civil date and time, to the millisecond (no time-zone conversion).
-double DayValueFromCivil(int year, int month, int day, int hour, int minute, int second,
-                         int millisecond);
 
 }  // namespace platform

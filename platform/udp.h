@@ -6,10 +6,19 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/address.h"
+#include "platform/errors.h"
 #include "platform/messages.h"
-#include "platform/services.h"
 
-struct TSockAddrIn;
+// An IPv4 socket address record as the socket layer fills it: 16 bytes, port and address in
+// network byte order.
+struct TSockAddrIn {
+    std::uint16_t sin_family;
+    std::uint16_t sin_port;
+    std::uint8_t sin_addr[4];
+    std::uint8_t sin_zero[8];
+};
+static_assert(sizeof(TSockAddrIn) == 16, "the address record is 16 bytes");
 
 namespace platform::udp {
 

@@ -271,7 +271,6 @@ void TWSocket::CloseHandle(bool report) {
 
 bool TWSocket::OnCallingThread() const { return window_->OnCallingThread(); }
 
-void TWSocket::ProcessMessages() { platform::DispatchWaitingMessages(); }
 
 SNTP_CATCHES_THREAD_CANCELLATION void TWSocket::WindowProcedure(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
     if (message != platform::udp::kSocketMessage) return;

@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "platform/component.h"
+#include "platform/address.h"
 #include "platform/messages.h"
-#include "platform/services.h"
+#include "platform/udp.h"
 
 class ESocketException : public std::runtime_error {
 public:
@@ -24,16 +25,6 @@ private:
 };
 
 enum TSocketState { wsClosed, wsOpened, wsBound, wsListening, wsConnected };
-
-// An IPv4 socket address record as the socket layer fills it: 16 bytes, port and address in
-// network byte order.
-struct TSockAddrIn {
-    std::uint16_t sin_family;
-    std::uint16_t sin_port;
-    std::uint8_t sin_addr[4];
-    std::uint8_t sin_zero[8];
-};
-static_assert(sizeof(TSockAddrIn) == 16, "the address record is 16 bytes");
 
 class TWSocket : public TComponent {
 public:
@@ -64,8 +55,6 @@ public:
     // than the buffer included). Fills the sender's address.
     int ReceiveFrom(void* buffer, int size, TSockAddrIn& from, int& fromLength);
     void Close();
-    // Removes and dispatches every message waiting for the calling thread; drops WM_QUIT.
-    void ProcessMessages();
     // Whether the socket's notifications reach the calling thread: the one that created it. A
     // socket may be freed from any thread.
     bool OnCallingThread() const;
@@ -73,8 +62,8 @@ public:
     TDataAvailable OnDataAvailable;
     // While assigned, failures are reported here instead of raising ESocketException.
     TNotifyEvent OnError;
-    // Called instead of ProcessMessages whenever the socket has to wait inside one of its own
-    // operations. A UDP socket never has to: closing it does not linger.
+    // Called instead of the socket's own message processing (platform::DispatchWaitingMessages)
+    // whenever it has to wait inside one of its own operations. A UDP socket never has to: closing it does not linger.
     TNotifyEvent OnMessagePump;
 
 private:

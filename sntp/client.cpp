@@ -1,11 +1,15 @@
-// The client component and one query up to the moment its request is on the way: the sockets'
-// lifetime, the local address, the server look-up, the opening of both sockets and the send.
+// The client component: the sockets' lifetime, one query up to the moment its request is on the
+// way (the local address, the server look-up, the opening of both sockets and the send), and the
+// handling of what arrives on them.
 #include "sntp/client.h"
+
+#include <cstring>
 
 #include "platform/cancel.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
 #include "platform/names.h"
+#include "sntp/reply.h"
 
 namespace {
 const char kAnyAddress[] = "0.0.0.0";
@@ -38,6 +42,10 @@ void TSNTPClient::CloseSockets() {
     if (!SocketsCreated) return;
     QuerySocket->Close();
     ListenSocket->Close();
+}
+
+bool TSNTPClient::ListenSocketFailedLast() const {
+    return LastErrorSocket != nullptr && LastErrorSocket == ListenSocket;
 }
 
 bool TSNTPClient::SocketsOnCallingThread() const {
@@ -127,12 +135,7 @@ void TSNTPClient::QueryTimeout() {
     if (OnTimeout) OnTimeout(this);
 }
 
-void TSNTPClient::ProcessSocketMessages(TObject*) {
-    if (SocketsCreated)
-        QuerySocket->ProcessMessages();
-    else
-        platform::DispatchWaitingMessages();
-}
+void TSNTPClient::ProcessSocketMessages(TObject*) { platform::DispatchWaitingMessages(); }
 
 std::string TSNTPClient::GetLocalIP() {
     const std::vector<std::string> list = LocalIPList();
@@ -140,3 +143,63 @@ std::string TSNTPClient::GetLocalIP() {
 }
 
 std::string TSNTPClient::AddrToText(platform::IPv4 address) { return platform::DottedText(address); }
+
+// What arrives: one datagram judged, decoded and timed, the sockets closed, the event raised.
+
+void TSNTPClient::DecodeReply(const std::uint8_t* reply) {
+    using namespace sntp;
+    const Header header = DecodeHeader(reply);
+    LeapIndicator = header.leap();
+    VersionNumber = header.version();
+    Mode = header.mode();
+    Stratum = header.stratum;
+    Poll = header.poll;
+    Precision = header.precision;
+    RootDelay = NtpShortToSeconds(reply + kRootDelay);
+    RootDispersion = NtpShortToSeconds(reply + kRootDispersion);
+    ReferenceTimestamp = NtpTimestampToDayValue(reply + kReferenceTimestamp);
+    OriginateTimestamp = NtpTimestampToDayValue(reply + kOriginateTimestamp);
+    ReceiveTimestamp = NtpTimestampToDayValue(reply + kReceiveTimestamp);
+    TransmitTimestamp = NtpTimestampToDayValue(reply + kTransmitTimestamp);
+}
+
+SNTP_CATCHES_THREAD_CANCELLATION void TSNTPClient::SocketDataAvailable(TObject* Sender,
+                                                                       std::uint16_t Error) {
+    try {
+        // The tick comes first, so that neither the tests nor the receive count into the round trip.
+        ReceiveTick = platform::GetTickCount();
+        auto* socket = dynamic_cast<TWSocket*>(Sender);
+        if (socket == nullptr || socket->State() != wsConnected) return;
+        ReplyReceived = true;
+
+        std::uint8_t buffer[sntp::kMessageSize];
+        TSockAddrIn from{};
+        int fromLength = sizeof from;
+        if (socket->ReceiveFrom(buffer, sizeof buffer, from, fromLength) != sntp::kMessageSize)
+            return;
+        platform::IPv4 source;
+        std::memcpy(&source, from.sin_addr, sizeof source);
+        if (!sntp::IsAcceptedSource(source, ServerAddr)) return;
+
+        std::memcpy(RawReply.data(), buffer, sizeof buffer);
+        DecodeReply(buffer);
+        CloseSockets();
+
+        RoundTrip = sntp::TickDifference(ReceiveTick, SendTick);
+        TimedOut = RoundTrip > Timeout();
+        if (TimedOut) return;
+        LastTransmitTimestamp = TransmitTimestamp;
+        ServerTimeEstimate = sntp::EstimateServerTime(TransmitTimestamp, ReceiveTimestamp, RoundTrip);
+        ServerTime = ServerTimeEstimate;
+        ReplyInvalid = sntp::IsInvalidReply(RawReply.data());
+        if (OnDataAvailable) OnDataAvailable(this, Error);
+    } catch (const platform::ThreadCancellation&) {
+        throw;
+    } catch (...) {
+        try {
+            CloseSockets();
+        } catch (...) {
+        }
+        if (OnReceiveError) OnReceiveError(this);
+    }
+}

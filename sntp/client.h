@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/component.h"
-#include "platform/services.h"
+#include "platform/address.h"
 #include "platform/wsocket.h"
 #include "sntp/message.h"
 
@@ -40,6 +40,9 @@ public:
     void CloseSockets();
     // Whether the sockets, if they exist, deliver their notifications to the calling thread.
     bool SocketsOnCallingThread() const;
+    // Whether the failure forwarded last was the listening socket's (port 123 held by another
+    // program, or no privilege for it), which the query socket can do without.
+    bool ListenSocketFailedLast() const;
     // The handler of both sockets' OnError: forwards the failure as OnWinsockError.
     void SocketErrorOccurred(TObject* Sender);
     // The handler of both sockets' data-available event: judges, decodes and times one reply.

@@ -53,6 +53,10 @@ __attribute__((noinline)) double EstimateChain(double transmit, double receive,
     return RoundToDouble(network * 0.5L + transmit);
 }
 
+__attribute__((noinline)) double DifferenceChain(double later, double earlier) {
+    return RoundToDouble(static_cast<Extended>(later) - earlier);
+}
+
 __attribute__((noinline)) double ShortChain(std::uint32_t magnitude, bool negative) {
     const double seconds = RoundToDouble(static_cast<Extended>(magnitude) / 65536.0L);
     return negative ? -seconds : seconds;
@@ -90,25 +94,15 @@ std::int32_t TickDifference(std::uint32_t later, std::uint32_t earlier) {
     return d;
 }
 
-bool IsInvalidReply(const std::uint8_t* reply) {
-    bool transmitZero = true;
-    for (int i = kTransmitTimestamp; i < kMessageSize; ++i) transmitZero &= reply[i] == 0;
-    return LeapIndicator(reply[kLeapVersionMode]) == 3  // clock not synchronised
-           || reply[kStratum] == 0                      // kiss-o'-death or unspecified
-           || reply[kStratum] > 15                      // unsynchronised or reserved
-           || transmitZero;                             // no time at all
-}
-
-bool IsServerAnswer(const std::uint8_t* reply) {
-    bool receiveZero = true;
-    for (int i = kReceiveTimestamp; i < kTransmitTimestamp; ++i) receiveZero &= reply[i] == 0;
-    return Mode(reply[kLeapVersionMode]) == 4  // a server's reply to a client
-           && !receiveZero;                    // with the time the request reached it
-}
-
 double EstimateServerTime(double transmit, double receive, std::int32_t roundTripMs) {
     platform::ExtendedPrecisionScope extended;
     return EstimateChain(transmit, receive, roundTripMs);
+}
+
+double DayValueDifference(double later, double earlier) {
+    // The host may have set the x87 unit to single precision, which would cost minutes here.
+    platform::ExtendedPrecisionScope extended;
+    return DifferenceChain(later, earlier);
 }
 
 }  // namespace sntp

@@ -1,5 +1,6 @@
 // The 48-byte SNTP message and the conversions the client reads it with: NTP timestamps to day
-// values, NTP short values to seconds, signed bytes, tick differences and the sanity test.
+// values, NTP short values to seconds, signed bytes, tick differences, and the time arithmetic of
+// the estimate and the offset.
 #pragma once
 
 #include <array>
@@ -47,16 +48,12 @@ std::int32_t SignedByte(std::uint8_t b);
 // long as less than about 12.4 days passed, and never negative.
 std::int32_t TickDifference(std::uint32_t later, std::uint32_t earlier);
 
-// True when a reply cannot be trusted for the time: unsynchronised, kiss-o'-death, or no time.
-bool IsInvalidReply(const std::uint8_t* reply);
-
-// True when a reply is a server's answer to a client: mode 4 (server) with the time the request
-// reached it. A broadcast (mode 5) carries no receive time; neither does anything that is not an
-// answer.
-bool IsServerAnswer(const std::uint8_t* reply);
-
 // The server's clock at the moment its reply arrived: the transmit time plus half of the part of
 // the round trip that the network took (the round trip less the time the server held the request).
 double EstimateServerTime(double transmit, double receive, std::int32_t roundTripMs);
+
+// `later` minus `earlier`, two day values, rounded once: the offset of the server's clock from the
+// local one.
+double DayValueDifference(double later, double earlier);
 
 }  // namespace sntp

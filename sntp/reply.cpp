@@ -1,64 +1,54 @@
-// Reply processing: the handler of both sockets' data-available event, and the decoding of an
-// accepted reply into the client's fields.
-#include <cstring>
+// Reading a datagram as a reply, and judging where it came from and what it says.
+#include "sntp/reply.h"
 
-#include "platform/cancel.h"
-#include "platform/clock.h"
-#include "sntp/client.h"
+namespace sntp {
 
-void TSNTPClient::DecodeReply(const std::uint8_t* reply) {
-    using namespace sntp;
-    const std::uint8_t first = reply[kLeapVersionMode];
-    LeapIndicator = sntp::LeapIndicator(first);
-    VersionNumber = sntp::VersionNumber(first);
-    Mode = sntp::Mode(first);
-    Stratum = reply[kStratum];
-    Poll = SignedByte(reply[kPoll]);
-    Precision = SignedByte(reply[kPrecision]);
-    RootDelay = NtpShortToSeconds(reply + kRootDelay);
-    RootDispersion = NtpShortToSeconds(reply + kRootDispersion);
-    ReferenceTimestamp = NtpTimestampToDayValue(reply + kReferenceTimestamp);
-    OriginateTimestamp = NtpTimestampToDayValue(reply + kOriginateTimestamp);
-    ReceiveTimestamp = NtpTimestampToDayValue(reply + kReceiveTimestamp);
-    TransmitTimestamp = NtpTimestampToDayValue(reply + kTransmitTimestamp);
+namespace {
+
+std::uint32_t BigEndian32(const std::uint8_t* p) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) |
+           (std::uint32_t{p[2]} << 8) | std::uint32_t{p[3]};
 }
 
-SNTP_CATCHES_THREAD_CANCELLATION void TSNTPClient::SocketDataAvailable(TObject* Sender, std::uint16_t Error) {
-    try {
-        // The tick comes first, so that neither the tests nor the receive count into the round trip.
-        ReceiveTick = platform::GetTickCount();
-        auto* socket = dynamic_cast<TWSocket*>(Sender);
-        if (socket == nullptr || socket->State() != wsConnected) return;
-        ReplyReceived = true;
-
-        std::uint8_t buffer[sntp::kMessageSize];
-        TSockAddrIn from{};
-        int fromLength = sizeof from;
-        if (socket->ReceiveFrom(buffer, sizeof buffer, from, fromLength) != sntp::kMessageSize)
-            return;
-        platform::IPv4 source;
-        std::memcpy(&source, from.sin_addr, sizeof source);
-        if (source != ServerAddr && source != platform::IPv4FromBytes(127, 0, 0, 1)) return;
-
-        std::memcpy(RawReply.data(), buffer, sizeof buffer);
-        DecodeReply(buffer);
-        CloseSockets();
-
-        RoundTrip = sntp::TickDifference(ReceiveTick, SendTick);
-        TimedOut = RoundTrip > Timeout();
-        if (TimedOut) return;
-        LastTransmitTimestamp = TransmitTimestamp;
-        ServerTimeEstimate = sntp::EstimateServerTime(TransmitTimestamp, ReceiveTimestamp, RoundTrip);
-        ServerTime = ServerTimeEstimate;
-        ReplyInvalid = sntp::IsInvalidReply(RawReply.data());
-        if (OnDataAvailable) OnDataAvailable(this, Error);
-    } catch (const platform::ThreadCancellation&) {
-        throw;
-    } catch (...) {
-        try {
-            CloseSockets();
-        } catch (...) {
-        }
-        if (OnReceiveError) OnReceiveError(this);
-    }
+std::uint64_t BigEndian64(const std::uint8_t* p) {
+    return (std::uint64_t{BigEndian32(p)} << 32) | BigEndian32(p + 4);
 }
+
+}  // namespace
+
+Header DecodeHeader(const std::uint8_t* datagram) {
+    Header h;
+    h.leapVersionMode = datagram[kLeapVersionMode];
+    h.stratum = datagram[kStratum];
+    h.poll = static_cast<std::int8_t>(SignedByte(datagram[kPoll]));
+    h.precision = static_cast<std::int8_t>(SignedByte(datagram[kPrecision]));
+    h.rootDelay = BigEndian32(datagram + kRootDelay);
+    h.rootDispersion = BigEndian32(datagram + kRootDispersion);
+    h.referenceId = BigEndian32(datagram + kReferenceId);
+    h.referenceTime = BigEndian64(datagram + kReferenceTimestamp);
+    h.originTime = BigEndian64(datagram + kOriginateTimestamp);
+    h.receiveTime = BigEndian64(datagram + kReceiveTimestamp);
+    h.transmitTime = BigEndian64(datagram + kTransmitTimestamp);
+    return h;
+}
+
+bool IsAcceptedSource(platform::IPv4 source, platform::IPv4 server) {
+    return source == server                                  // the server asked
+           || source == platform::IPv4FromBytes(127, 0, 0, 1);  // this machine, asking itself
+}
+
+bool IsInvalidReply(const std::uint8_t* reply) {
+    const Header h = DecodeHeader(reply);
+    return h.leap() == 3         // clock not synchronised
+           || h.stratum == 0     // kiss-o'-death or unspecified
+           || h.stratum > 15     // unsynchronised or reserved
+           || h.transmitTime == 0;  // no time at all
+}
+
+bool IsServerAnswer(const std::uint8_t* reply) {
+    const Header h = DecodeHeader(reply);
+    return h.mode() == 4           // a server's reply to a client
+           && h.receiveTime != 0;  // with the time the request reached it
+}
+
+}  // namespace sntp

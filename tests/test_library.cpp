@@ -15,6 +15,7 @@
 #include "library/outcomes.h"
 #include "library/sntpclient.h"
 #include "library/tsntp.h"
+#include "platform/errors.h"
 #include "platform/fpu.h"
 #include "platform/messages.h"
 #include "tests/support/fixture.h"

@@ -119,64 +119,6 @@ TEST(TickDifference, ModuloTwoToThe30) {
             << std::hex << c.later << " - " << c.earlier;
 }
 
-TEST(IsInvalidReply, SanityTable) {
-    const struct {
-        const char* name;
-        void (*change)(sntp::Message&);
-        bool invalid;
-    } cases[] = {
-        {"sound reply", [](sntp::Message&) {}, false},
-        {"stratum 15", [](sntp::Message& m) { m[1] = 15; }, false},
-        {"stratum 16", [](sntp::Message& m) { m[1] = 16; }, true},
-        {"stratum 0", [](sntp::Message& m) { m[1] = 0; }, true},
-        {"stratum 255", [](sntp::Message& m) { m[1] = 255; }, true},
-        {"leap 3", [](sntp::Message& m) { m[0] = 0xE4; }, true},
-        {"leap 3 stratum 1", [](sntp::Message& m) { m[0] = 0xDC; m[1] = 1; }, true},
-        {"leap 1", [](sntp::Message& m) { m[0] = 0x64; }, false},
-        {"transmit zero", [](sntp::Message& m) { for (int i = 40; i < 48; ++i) m[i] = 0; }, true},
-        {"transmit ...01",
-         [](sntp::Message& m) { for (int i = 40; i < 47; ++i) m[i] = 0; m[47] = 1; }, false},
-        {"mode 0", [](sntp::Message& m) { m[0] = 0x20; }, false},
-        {"version 7", [](sntp::Message& m) { m[0] = 0x3C; }, false},
-    };
-    for (const auto& c : cases) {
-        sntp::Message reply{};
-        reply[0] = 0x24;  // leap 0, version 4, mode 4
-        reply[1] = 2;
-        for (int i = 40; i < 48; ++i) reply[i] = static_cast<std::uint8_t>(0xE0 + i);
-        c.change(reply);
-        EXPECT_EQ(sntp::IsInvalidReply(reply.data()), c.invalid) << c.name;
-    }
-}
-
-TEST(IsServerAnswer, ModeFourWithAReceiveTime) {
-    const struct {
-        const char* name;
-        void (*change)(sntp::Message&);
-        bool answer;
-    } cases[] = {
-        {"server reply", [](sntp::Message&) {}, true},
-        {"broadcast: mode 5, no receive time",
-         [](sntp::Message& m) { m[0] = 0x25; for (int i = 32; i < 40; ++i) m[i] = 0; }, false},
-        {"mode 5 with a receive time", [](sntp::Message& m) { m[0] = 0x25; }, false},
-        {"client request: mode 3", [](sntp::Message& m) { m[0] = 0x23; }, false},
-        {"symmetric active: mode 1", [](sntp::Message& m) { m[0] = 0x21; }, false},
-        {"mode 0", [](sntp::Message& m) { m[0] = 0x20; }, false},
-        {"receive time zero", [](sntp::Message& m) { for (int i = 32; i < 40; ++i) m[i] = 0; }, false},
-        {"receive time ...01",
-         [](sntp::Message& m) { for (int i = 32; i < 39; ++i) m[i] = 0; m[39] = 1; }, true},
-        {"version 1, leap 3: not this test's business", [](sntp::Message& m) { m[0] = 0xCC; }, true},
-    };
-    for (const auto& c : cases) {
-        sntp::Message reply{};
-        reply[0] = 0x24;  // leap 0, version 4, mode 4
-        reply[1] = 2;
-        for (int i = 32; i < 48; ++i) reply[i] = static_cast<std::uint8_t>(0xE0 + i);
-        c.change(reply);
-        EXPECT_EQ(sntp::IsServerAnswer(reply.data()), c.answer) << c.name;
-    }
-}
-
 TEST(EstimateServerTime, HalfOfTheNetworkTimeAfterTransmit) {
     const double t2 = 37143.07407986111;  // 01:46:40.5
     const double t3 = 37143.07408058449;  // 01:46:40.5625
@@ -184,6 +126,21 @@ TEST(EstimateServerTime, HalfOfTheNetworkTimeAfterTransmit) {
     // A round trip shorter than the hold time puts the estimate before the transmit time.
     EXPECT_EQ(Bits(sntp::EstimateServerTime(t3, t2, 0)), Bits(37143.074080222796));
     EXPECT_LT(sntp::EstimateServerTime(t3, t2, 0), t3);
+}
+
+// The offset is the difference of two day values, rounded once, whatever precision the host set.
+TEST(DayValueDifference, RoundedOnceAtAnyHostPrecision) {
+    const double server = 45292.000011574074;  // 2024-01-01 00:00:01
+    const double local = 45292.0;
+    const std::uint16_t original = platform::ReadFpuControlWord();
+    for (std::uint16_t word : {std::uint16_t{0x037F}, std::uint16_t{0x027F}, std::uint16_t{0x007F}}) {
+        platform::WriteFpuControlWord(word);
+        const double difference = sntp::DayValueDifference(server, local);
+        const std::uint16_t after = platform::ReadFpuControlWord();
+        platform::WriteFpuControlWord(original);
+        EXPECT_EQ(Bits(difference), Bits(server - local)) << std::hex << word;
+        EXPECT_EQ(after, word) << "the host's control word is given back";
+    }
 }
 
 TEST(Request, VersionOneClientAndZeros) {

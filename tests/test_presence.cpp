@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "library/sntpclient.h"
+#include "platform/errors.h"
 #include "tests/support/fake_platform.h"
 
 namespace {

@@ -15,6 +15,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "platform/calendar.h"
+
 namespace platform::system {
 
 std::uint32_t Tick() {

@@ -14,7 +14,6 @@
 #include <cstring>
 
 #include "platform/posix/queue.h"
-#include "platform/wsocket.h"
 
 namespace platform::udp {
 
@@ -149,7 +148,7 @@ bool LookupService(const std::string& name, std::uint16_t& port) {
     char work[1024];
     if (getservbyname_r(name.c_str(), "udp", &entry, work, sizeof work, &result) != 0 ||
         result == nullptr) {
-        lastError = 11004;  // WSANO_DATA: the name is valid but has no entry of that kind
+        lastError = kWSANO_DATA;
         return false;
     }
     port = ntohs(static_cast<std::uint16_t>(result->s_port));

@@ -112,8 +112,6 @@ void WaitForMessage(std::uint32_t milliseconds) {
     MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
-void ReleaseMessageQueue() {}  // the system owns the queue
-
 ThreadQueueId CurrentThreadQueue() { return GetCurrentThreadId(); }
 
 void PostQuitMessageTo(ThreadQueueId thread) {
@@ -177,9 +175,10 @@ bool MessageWindow::OnCallingThread() const {
     return impl_->thread == GetCurrentThreadId() && (impl_->hwnd == nullptr || IsWindow(impl_->hwnd));
 }
 
-// Called when the library is unloaded, so that a later load registers the class afresh. It fails,
-// harmlessly, while a window of the class still lives on another thread.
-void UnregisterWindowClass() {
+// The system owns the queue itself; what the library leaves is its window class, unregistered so
+// that a later load registers it afresh (which fails, harmlessly, while a window of the class
+// still lives on another thread), and its table of windows.
+void ReleaseMessageQueue() {
     UnregisterClassA(kClassName, ThisModule());
     std::lock_guard<std::mutex> lock(registryMutex);
     if (registry != nullptr && registry->empty()) {

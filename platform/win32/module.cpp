@@ -4,11 +4,10 @@
 
 #include <windows.h>
 
+#include "platform/messages.h"
 #include "platform/services.h"
 
 namespace platform {
-
-void UnregisterWindowClass();
 
 namespace {
 void (*unloadHandler)() = nullptr;
@@ -21,7 +20,7 @@ void SetUnloadHandler(void (*handler)()) { unloadHandler = handler; }
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
         if (platform::unloadHandler != nullptr) platform::unloadHandler();
-        platform::UnregisterWindowClass();
+        platform::ReleaseMessageQueue();
         platform::ReleaseServices();
     }
     return TRUE;

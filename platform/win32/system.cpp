@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include "platform/calendar.h"
+
 namespace platform::system {
 
 std::uint32_t Tick() { return ::GetTickCount(); }

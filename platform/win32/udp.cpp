@@ -7,8 +7,6 @@
 
 #include <cstring>
 
-#include "platform/wsocket.h"
-
 namespace platform::udp {
 
 namespace {

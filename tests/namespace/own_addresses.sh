@@ -46,6 +46,14 @@ query() {
   elapsed_ms=$((($(date +%s%N) - start) / 1000000))
   seconds=$(printf '%s\n' "$output" | sed -n 's/^offset: .* days (\(.*\) s)$/\1/p')
 }
+# Joins the client to the server by a veth pair: link NAME, client address, server address (/24).
+link() {
+  ip link add "$1a" netns "$client" type veth peer name "$1b" netns "$server"
+  ip -n "$client" addr add "$2/24" dev "$1a"
+  ip -n "$server" addr add "$3/24" dev "$1b"
+  ip -n "$client" link set "$1a" up
+  ip -n "$server" link set "$1b" up
+}
 within() { awk -v v="$1" -v lo="$2" -v hi="$3" 'BEGIN { exit !(v >= lo && v <= hi) }'; }
 
 ip netns add "$client"
@@ -67,11 +75,7 @@ check "outcome for another server" "$outcome" 3
 within "$elapsed_ms" 0 1000 || { echo "FAIL: took $elapsed_ms ms, want at once"; failures=$((failures + 1)); }
 
 echo "== a veth address, the host name mapped to 127.0.0.1"
-ip link add "sntpoa$$" netns "$client" type veth peer name "sntpob$$" netns "$server"
-ip -n "$client" addr add 198.18.126.1/24 dev "sntpoa$$"
-ip -n "$server" addr add 198.18.126.2/24 dev "sntpob$$"
-ip -n "$client" link set "sntpoa$$" up
-ip -n "$server" link set "sntpob$$" up
+link "sntpo1$$" 198.18.126.1 198.18.126.2
 responder "$server" 198.18.126.2 0
 ip netns exec "$client" "$build/sntppresence" >/dev/null
 check "isConnected" $? 1
@@ -80,11 +84,7 @@ check "outcome" "$outcome" 0
 within "$seconds" -0.05 0.05 || { echo "FAIL: offset $seconds s, want within 50 ms of 0"; failures=$((failures + 1)); }
 
 echo "== two interfaces: \"127.0.0.1\" asks the first"
-ip link add "sntpoc$$" netns "$client" type veth peer name "sntpod$$" netns "$server"
-ip -n "$client" addr add 198.18.127.1/24 dev "sntpoc$$"
-ip -n "$server" addr add 198.18.127.2/24 dev "sntpod$$"
-ip -n "$client" link set "sntpoc$$" up
-ip -n "$server" link set "sntpod$$" up
+link "sntpo2$$" 198.18.127.1 198.18.127.2
 first=$(ip -n "$client" -4 -o addr show scope global up | awk 'NR == 1 { sub("/.*", "", $4); print $4 }')
 check "the first address listed" "$first" 198.18.126.1
 # A server on each of the client's own addresses, told apart by their clocks.
