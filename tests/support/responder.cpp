@@ -58,7 +58,7 @@ void WriteNtpTimestamp(std::uint8_t* out, double unixSeconds) {
 }
 
 sntp::Message Responder::BuildReply(const ResponderScript& script, double receiveUnix,
-                                    double transmitUnix) {
+                                    double transmitUnix, const std::uint8_t* request) {
     sntp::Message reply{};
     reply[sntp::kLeapVersionMode] =
         static_cast<std::uint8_t>((script.leap << 6) | ((script.version & 7) << 3) | (script.mode & 7));
@@ -70,6 +70,8 @@ sntp::Message Responder::BuildReply(const ResponderScript& script, double receiv
     WriteNtpTimestamp(&reply[sntp::kReferenceTimestamp], receiveUnix - 16.0);
     WriteNtpTimestamp(&reply[sntp::kReceiveTimestamp], receiveUnix);
     WriteNtpTimestamp(&reply[sntp::kTransmitTimestamp], transmitUnix);
+    if (request != nullptr)
+        std::memcpy(&reply[sntp::kOriginateTimestamp], request + sntp::kTransmitTimestamp, 8);
     if (script.edit) script.edit(reply);
     return reply;
 }
@@ -78,9 +80,13 @@ Responder::Responder(const std::string& address, std::uint16_t port, ResponderSc
     : script_(std::move(script)) {
     if (platform::system::SocketsStartup() != 0)
         throw std::runtime_error("responder cannot start Windows Sockets");
+    local_ = Address(address);
     socket_ = OpenBound(address, port);
     port_ = platform::udp::LocalPort(socket_);
     thread_ = std::thread([this] { Run(); });
+    // Ready before the first request: its first window costs a while under Wine, which would
+    // count into the first request's way there.
+    while (!ready_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 Responder::~Responder() {
@@ -139,6 +145,7 @@ void Responder::SendTo(const std::string& address, std::uint16_t port,
 void Responder::Run() {
     // The receive re-arms notices of a window on POSIX; this one is never dispatched.
     platform::MessageWindow window([](std::uint32_t, std::uintptr_t, std::intptr_t) {});
+    ready_ = true;
     while (!stop_) {
         if (!platform::udp::WaitReadable(socket_, 20)) continue;
         std::uint8_t buffer[512];
@@ -160,12 +167,24 @@ void Responder::Run() {
             script = script_;
         }
         if (script.silent) continue;
+        const std::size_t index = requests().size() - 1;
         Sleep(script.holdMs);
         const double transmitUnix = UnixSecondsNow();
+        const std::uint8_t* echoed = n >= sntp::kMessageSize ? buffer : nullptr;
         const sntp::Message reply = BuildReply(script, receiveUnix + script.skewSeconds,
-                                               transmitUnix + script.skewSeconds);
-        Sleep(script.delayMs);
+                                               transmitUnix + script.skewSeconds, echoed);
+        Sleep(index < script.delaysMs.size() ? script.delaysMs[index] : script.delayMs);
         const platform::IPv4 destination = script.replyTo.empty() ? source : Address(script.replyTo);
+        if (script.strayFirst) {
+            sntp::Message wrongOrigin = reply;
+            wrongOrigin[sntp::kOriginateTimestamp + 7] ^= 0x01;
+            platform::udp::SendTo(socket_, wrongOrigin.data(), sntp::kMessageSize, destination,
+                                  sourcePort);
+            const std::intptr_t otherPort = OpenBound(platform::DottedText(local_), 0);
+            platform::udp::SendTo(otherPort, reply.data(), sntp::kMessageSize, destination,
+                                  sourcePort);
+            platform::udp::Close(otherPort, window);
+        }
         std::intptr_t sender = socket_;
         if (!script.replyFrom.empty()) sender = OpenBound(script.replyFrom, 0);
         bool first = true;

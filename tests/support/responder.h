@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/address.h"
 #include "sntp/message.h"
 
 namespace testing_support {
@@ -27,6 +28,11 @@ struct ResponderScript {
     std::string replyFrom;         // source address of the replies; empty: the listening address
     std::string replyTo;           // where the replies go (same port); empty: the request's source
     std::function<void(sntp::Message&)> edit;  // last word on any field
+    // The delay before the reply to the n-th request (0, 1, ...); past the list, delayMs.
+    std::vector<int> delaysMs;
+    // Before the reply, two that must not count: one from the right source whose origin is
+    // not the request's transmit value, and a true copy from another port of the same address.
+    bool strayFirst = false;
 };
 
 // A responder that receives and records, and never answers.
@@ -72,15 +78,18 @@ public:
     static bool SourceAddressesHold(const std::string& from);
 
     // A reply built as the script says, for a request that arrived at `receiveUnix`.
+    // The origin timestamp echoes the request's transmit timestamp, as servers do.
     static sntp::Message BuildReply(const ResponderScript& script, double receiveUnix,
-                                    double transmitUnix);
+                                    double transmitUnix, const std::uint8_t* request = nullptr);
 
 private:
     void Run();
 
     std::intptr_t socket_;
+    platform::IPv4 local_ = 0;
     std::uint16_t port_;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> ready_{false};
     mutable std::mutex mutex_;
     ResponderScript script_;
     std::vector<ReceivedRequest> requests_;
