@@ -12,25 +12,18 @@ client_ip=198.18.125.1
 server_ip=198.18.125.2
 hz=$(getconf CLK_TCK)
 
-trap remove_namespace EXIT
+trap 'remove_namespace; stop_wine' EXIT
 make_namespace
 
 cpu_of() { awk -v hz="$hz" '{ printf "%.3f", ($14 + $15) / hz }' "/proc/$1/stat"; }
 
 TIMEFORMAT='%R s elapsed, %U s user, %S s system'
 say "Linux: sntpquery $server_ip"
-time with_private_hosts "$build_linux/sntpquery" "$server_ip" || true
+time "$build_linux/sntpquery" "$server_ip" || true
 
 say "Windows under Wine: sntpquery.exe $server_ip"
-wineserver -p 2>/dev/null || true
-(cd "$build_win32" && wine sntpquery.exe --help >/dev/null 2>&1 || true)  # warm the prefix
-# The wineserver of this prefix works in a folder named server-DEVICE-INODE of the prefix.
-server_dir=$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
-server=
-for pid in $(pgrep wineserver); do
-  [ "$(basename "$(readlink "/proc/$pid/cwd")")" = "$server_dir" ] && server=$pid
-done
-[ -n "$server" ] || { echo "no wineserver serves $WINEPREFIX"; exit 1; }
+prepare_wine
+server=$wineserver_pid
 # The same program with a query that fails at once is the baseline: starting a Wine process
 # costs time of its own.
 for host in "" "$server_ip"; do
