@@ -1,6 +1,7 @@
 // The extended query's services on POSIX systems: getaddrinfo, a datagram socket that waits with
 // poll() and takes the kernel's receive time (SO_TIMESTAMPNS), clock_gettime, and getrandom.
 #include "platform/net.h"
+#include "platform/socket_address.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -16,79 +17,10 @@
 
 namespace platform::net {
 
-namespace {
-
-socklen_t ToSystem(const SocketAddress& from, sockaddr_storage& to) {
-    std::memset(&to, 0, sizeof to);
-    if (from.family == 4) {
-        auto* sa = reinterpret_cast<sockaddr_in*>(&to);
-        sa->sin_family = AF_INET;
-        sa->sin_port = htons(from.port);
-        std::memcpy(&sa->sin_addr, from.address, 4);
-        return sizeof *sa;
-    }
-    auto* sa = reinterpret_cast<sockaddr_in6*>(&to);
-    sa->sin6_family = AF_INET6;
-    sa->sin6_port = htons(from.port);
-    std::memcpy(&sa->sin6_addr, from.address, 16);
-    sa->sin6_scope_id = from.scope;
-    return sizeof *sa;
-}
-
-bool FromSystem(const sockaddr* from, SocketAddress& to) {
-    to = SocketAddress{};
-    if (from->sa_family == AF_INET) {
-        const auto* sa = reinterpret_cast<const sockaddr_in*>(from);
-        to.family = 4;
-        to.port = ntohs(sa->sin_port);
-        std::memcpy(to.address, &sa->sin_addr, 4);
-        return true;
-    }
-    if (from->sa_family == AF_INET6) {
-        const auto* sa = reinterpret_cast<const sockaddr_in6*>(from);
-        to.family = 6;
-        to.port = ntohs(sa->sin6_port);
-        std::memcpy(to.address, &sa->sin6_addr, 16);
-        to.scope = sa->sin6_scope_id;
-        return true;
-    }
-    return false;
-}
-
-}  // namespace
-
-std::string SocketAddress::Text() const {
-    sockaddr_storage storage;
-    const socklen_t length = ToSystem(*this, storage);
-    char text[NI_MAXHOST];
-    if (getnameinfo(reinterpret_cast<const sockaddr*>(&storage), length, text, sizeof text, nullptr,
-                    0, NI_NUMERICHOST) != 0)
-        return std::string();
-    return text;
-}
 
 SocketsInUse::SocketsInUse() {}
 SocketsInUse::~SocketsInUse() {}
 
-bool Resolve(const std::string& host, std::uint16_t port, int family,
-             std::vector<SocketAddress>& addresses) {
-    addresses.clear();
-    addrinfo hints;
-    std::memset(&hints, 0, sizeof hints);
-    hints.ai_family = family == 4 ? AF_INET : family == 6 ? AF_INET6 : AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_protocol = IPPROTO_UDP;
-    addrinfo* list = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0) return false;
-    for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
-        SocketAddress address;
-        if (!FromSystem(entry->ai_addr, address)) continue;
-        address.port = port;
-        addresses.push_back(address);
-    }
-    freeaddrinfo(list);
-    return !addresses.empty();
-}
 
 DatagramSocket::~DatagramSocket() {
     if (handle_ >= 0) close(static_cast<int>(handle_));

@@ -1,13 +1,9 @@
 // The extended query's services on Windows: Windows Sockets 2 (getaddrinfo, a datagram socket that
 // waits with select), GetSystemTimePreciseAsFileTime where the system has it (found at run time,
 // so that the DLL still loads where it does not), QueryPerformanceCounter, and RtlGenRandom.
-#ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0601
-#endif
 #include "platform/net.h"
+#include "platform/socket_address.h"
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <atomic>
@@ -17,56 +13,9 @@ namespace platform::net {
 
 namespace {
 
-int ToSystem(const SocketAddress& from, sockaddr_storage& to) {
-    std::memset(&to, 0, sizeof to);
-    if (from.family == 4) {
-        auto* sa = reinterpret_cast<sockaddr_in*>(&to);
-        sa->sin_family = AF_INET;
-        sa->sin_port = htons(from.port);
-        std::memcpy(&sa->sin_addr, from.address, 4);
-        return sizeof *sa;
-    }
-    auto* sa = reinterpret_cast<sockaddr_in6*>(&to);
-    sa->sin6_family = AF_INET6;
-    sa->sin6_port = htons(from.port);
-    std::memcpy(&sa->sin6_addr, from.address, 16);
-    sa->sin6_scope_id = from.scope;
-    return sizeof *sa;
-}
-
-bool FromSystem(const sockaddr* from, SocketAddress& to) {
-    to = SocketAddress{};
-    if (from->sa_family == AF_INET) {
-        const auto* sa = reinterpret_cast<const sockaddr_in*>(from);
-        to.family = 4;
-        to.port = ntohs(sa->sin_port);
-        std::memcpy(to.address, &sa->sin_addr, 4);
-        return true;
-    }
-    if (from->sa_family == AF_INET6) {
-        const auto* sa = reinterpret_cast<const sockaddr_in6*>(from);
-        to.family = 6;
-        to.port = ntohs(sa->sin6_port);
-        std::memcpy(to.address, &sa->sin6_addr, 16);
-        to.scope = sa->sin6_scope_id;
-        return true;
-    }
-    return false;
-}
-
 SOCKET AsSocket(std::intptr_t handle) { return static_cast<SOCKET>(handle); }
 
 }  // namespace
-
-std::string SocketAddress::Text() const {
-    sockaddr_storage storage;
-    const int length = ToSystem(*this, storage);
-    char text[NI_MAXHOST];
-    if (getnameinfo(reinterpret_cast<const sockaddr*>(&storage), length, text, sizeof text, nullptr,
-                    0, NI_NUMERICHOST) != 0)
-        return std::string();
-    return text;
-}
 
 // Windows counts its start-ups: each one here is ended by its own clean-up.
 SocketsInUse::SocketsInUse() {
@@ -78,25 +27,6 @@ SocketsInUse::~SocketsInUse() {
     if (!failed_) WSACleanup();
 }
 
-bool Resolve(const std::string& host, std::uint16_t port, int family,
-             std::vector<SocketAddress>& addresses) {
-    addresses.clear();
-    addrinfo hints;
-    std::memset(&hints, 0, sizeof hints);
-    hints.ai_family = family == 4 ? AF_INET : family == 6 ? AF_INET6 : AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_protocol = IPPROTO_UDP;
-    addrinfo* list = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0) return false;
-    for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
-        SocketAddress address;
-        if (!FromSystem(entry->ai_addr, address)) continue;
-        address.port = port;
-        addresses.push_back(address);
-    }
-    freeaddrinfo(list);
-    return !addresses.empty();
-}
 
 DatagramSocket::~DatagramSocket() {
     if (handle_ != -1) closesocket(AsSocket(handle_));

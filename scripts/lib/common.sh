@@ -51,7 +51,11 @@ start_wineserver() {
   # The server works in a folder of its own, where its socket appears once it listens.
   for _ in $(seq 100); do [ -S "/proc/$wineserver_pid/cwd/socket" ] && break; sleep 0.1; done
   if [ ! -S "/proc/$wineserver_pid/cwd/socket" ]; then
-    echo "the Wine server did not start:" >&2
+    # Not ours to stop: perhaps another Wine server already serves this prefix.
+    kill "$wineserver_pid" 2>/dev/null || true
+    wait "$wineserver_pid" 2>/dev/null || true
+    wineserver_pid=
+    echo "the Wine server for $WINEPREFIX did not start (does another one serve it?):" >&2
     cat "$root/build/wineserver.log" >&2
     return 1
   fi
