@@ -55,7 +55,7 @@ cost() {
 }
 row() { printf '| %-28s | %10s | %10s | %7s | %10s | %10s |\n' "$@"; }
 
-q=$build_linux/bench/extended_query
+q=$build_linux/extended_query
 row client "median µs" "worst µs" queries "wall ms" "cpu ms"
 row ---------------------------- ---------- ---------- ------- ---------- ----------
 read -r m w n <<<"$("$q" "$server_ip" "$count" 2>/dev/null | errors)"

@@ -3,20 +3,28 @@
 # makes, at 2001:db8:5::2 behind a veth pair from a client namespace at 2001:db8:5::1 (addresses of
 # the documentation range, assigned here). Asked by address and by a name of the client's own
 # hosts file.
-# Usage: ipv6.sh PATH-TO-extended_query
+# Natively, or under Wine with a Wine server of the test's own in the client namespace.
+# Usage: ipv6.sh native PATH-TO-extended_query | ipv6.sh wine PATH-TO-extended_query.exe
 set -uo pipefail
-query=$1
+mode=$1
+query=$2
 export TZ=UTC
 
 if [ "$(id -u)" != 0 ] || ! ip netns list >/dev/null 2>&1 || ! command -v chronyd >/dev/null; then
   echo "skipped: needs root, ip netns and chronyd"
   exit 77
 fi
+if [ "$mode" = wine ] && { ! command -v wine >/dev/null || [ ! -d "${WINEPREFIX:-/nonexistent}/drive_c" ]; }; then
+  echo "skipped: needs Wine and a prepared Wine prefix in WINEPREFIX"
+  exit 77
+fi
+source "$(dirname "$0")/wine_in_namespace.sh"
 client=sntp-v6c-$$
 server=sntp-v6s-$$
 work=$(mktemp -d)
 chronyd_pid=
 cleanup() {
+  stop_wine_in_namespace
   if [ -n "$chronyd_pid" ]; then kill "$chronyd_pid" 2>/dev/null; wait "$chronyd_pid" 2>/dev/null; fi
   ip netns del "$client" 2>/dev/null
   ip netns del "$server" 2>/dev/null
@@ -55,9 +63,16 @@ done
 ip netns exec "$server" ss -Hlun 'sport = :123' | grep -q . ||
   { echo "FAIL: chronyd did not start:"; cat "$work/chronyd.log"; exit 1; }
 
+if [ "$mode" = wine ]; then
+  wine_in_namespace "$client" "$work" || exit 1
+  run() { (cd "$(dirname "$query")" && ip netns exec "$client" wine "$query" "$@" </dev/null | tr -d '\r'); }
+else
+  run() { ip netns exec "$client" "$query" "$@"; }
+fi
+
 # extended_query prints offset and delay of each usable reply; the server's clock is this machine's.
 for target in "[2001:db8:5::2]" "[2001:db8:5::2]:123" "2001:db8:5::2" "timeserver.test"; do
-  output=$(ip netns exec "$client" "$query" "$target" 1 2>"$work/stderr")
+  output=$(run "$target" 1 2>"$work/stderr")
   code=$?
   read -r offset delay <<<"$(printf '%s\n' "$output" | head -n 1)"
   output="$output $(cat "$work/stderr")"

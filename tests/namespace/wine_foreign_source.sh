@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
 # The reply from a foreign address, under Wine. Wine sends from 127.0.0.1 whatever loopback
 # address a socket is bound to, so the unit test that needs a foreign source runs here with two
-# veth addresses in a network namespace of this test's own, with a Wine server of its own started
-# inside it (Windows sockets live in the Wine server's namespace), over a copy of the prepared
-# Wine prefix.
+# veth addresses in a network namespace of this test's own, with a Wine server of its own.
 # Usage: wine_foreign_source.sh PATH-TO-unit_tests.exe
 set -uo pipefail
 tests=$1
@@ -18,16 +16,11 @@ if [ -z "$prefix" ] || [ ! -d "$prefix/drive_c" ]; then
   exit 77
 fi
 
+source "$(dirname "$0")/wine_in_namespace.sh"
 ns=sntp-wfs-$$
 work=$(mktemp -d)
-server_pid=
 cleanup() {
-  if [ -n "$server_pid" ]; then
-    # The Wine processes of the copied prefix, then its server: helpers outlive a killed server.
-    WINEPREFIX=$work/prefix wineserver -k 2>/dev/null
-    kill "$server_pid" 2>/dev/null
-    wait "$server_pid" 2>/dev/null
-  fi
+  stop_wine_in_namespace
   ip netns del "$ns" 2>/dev/null
   rm -rf "$work"
 }
@@ -41,18 +34,7 @@ ip -n "$ns" addr add 198.18.128.3/24 dev sntpwb  # a primary address, so its own
 ip -n "$ns" link set sntpwa up
 ip -n "$ns" link set sntpwb up
 
-cp -a "$prefix" "$work/prefix"
-export WINEPREFIX=$work/prefix WINEDEBUG=-all
-ip netns exec "$ns" wineserver -f -p >"$work/wineserver.log" 2>&1 &
-server_pid=$!
-# The server works in its own folder, where its socket appears once it listens.
-socket=/proc/$server_pid/cwd/socket
-for _ in $(seq 100); do [ -S "$socket" ] && break; sleep 0.1; done
-[ -S "$socket" ] || { echo "FAIL: the Wine server did not start"; cat "$work/wineserver.log"; exit 1; }
-
-# Wine's helper processes, started by the first program, keep its output open: they start here,
-# and every output goes to a file.
-ip netns exec "$ns" wineboot -i </dev/null >"$work/wineboot.log" 2>&1
+wine_in_namespace "$ns" "$work" || exit 1
 (cd "$(dirname "$tests")" && ip netns exec "$ns" \
   env SNTP_TEST_SERVER=198.18.128.2 SNTP_TEST_FOREIGN=198.18.128.3 \
   wine "$tests" --gtest_filter=ReplyTest.ForeignSourceIsDropped </dev/null >"$work/test.log" 2>&1)
