@@ -180,10 +180,14 @@ void Responder::Run() {
             wrongOrigin[sntp::kOriginateTimestamp + 7] ^= 0x01;
             platform::udp::SendTo(socket_, wrongOrigin.data(), sntp::kMessageSize, destination,
                                   sourcePort);
-            const std::intptr_t otherPort = OpenBound(platform::DottedText(local_), 0);
-            platform::udp::SendTo(otherPort, reply.data(), sntp::kMessageSize, destination,
-                                  sourcePort);
-            platform::udp::Close(otherPort, window);
+            // A true copy from another port of this address, and one from another address (under
+            // Wine that one comes from 127.0.0.1 too, and from another port).
+            for (const std::string& from : {platform::DottedText(local_), std::string("127.0.0.3")}) {
+                const std::intptr_t other = OpenBound(from, 0);
+                platform::udp::SendTo(other, reply.data(), sntp::kMessageSize, destination,
+                                      sourcePort);
+                platform::udp::Close(other, window);
+            }
         }
         std::intptr_t sender = socket_;
         if (!script.replyFrom.empty()) sender = OpenBound(script.replyFrom, 0);

@@ -30,8 +30,9 @@ struct ResponderScript {
     std::function<void(sntp::Message&)> edit;  // last word on any field
     // The delay before the reply to the n-th request (0, 1, ...); past the list, delayMs.
     std::vector<int> delaysMs;
-    // Before the reply, two that must not count: one from the right source whose origin is
-    // not the request's transmit value, and a true copy from another port of the same address.
+    // Before the reply, three that must not count: one from the right source whose origin is
+    // not the request's transmit value, and true copies from another port of the same address
+    // and from another address (127.0.0.3).
     bool strayFirst = false;
 };
 
