@@ -39,6 +39,19 @@ build_tsan() {
   cmake --build "$build_tsan" --target unit_tests host_tests sntpclient
 }
 
+# The libFuzzer targets, built with clang, AddressSanitizer and UndefinedBehaviorSanitizer; each
+# runs for $SNTP_FUZZ_SECONDS (30) as a test.
+build_fuzz=$root/build/fuzz
+build_fuzz() {
+  say "building the fuzz targets with clang in build/fuzz"
+  cmake -S "$root" -B "$build_fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_COMPILER=clang++ -DSNTP_BUILD_TESTS=OFF -DSNTP_FUZZ=ON \
+    -DSNTP_FUZZ_SECONDS="${SNTP_FUZZ_SECONDS:-30}" \
+    -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined" \
+    >/dev/null
+  cmake --build "$build_fuzz" --target reply_fuzzer exchange_fuzzer
+}
+
 # Wine's helper processes keep the standard output of the first program of a prefix open: they
 # are started here, with their output in a file, and one Wine server of ours serves the whole
 # run; stop_wine stops the prefix's processes and then it, by its pid. There is no display here: the
