@@ -19,7 +19,7 @@ cpu_of() { awk -v hz="$hz" '{ printf "%.3f", ($14 + $15) / hz }' "/proc/$1/stat"
 
 TIMEFORMAT='%R s elapsed, %U s user, %S s system'
 say "Linux: sntpquery $server_ip"
-time "$build_linux/sntpquery" "$server_ip" || true
+time "$build_linux/sntpquery" --legacy "$server_ip" || true
 
 say "Windows under Wine: sntpquery.exe $server_ip"
 prepare_wine
@@ -29,7 +29,7 @@ server=$wineserver_pid
 for host in "" "$server_ip"; do
   echo "-- sntpquery.exe '$host'"
   before=$(cpu_of "$server")
-  time (cd "$build_win32" && wine sntpquery.exe "$host" | tr -d '\r' || true)
+  time (cd "$build_win32" && wine sntpquery.exe --legacy "$host" | tr -d '\r' || true)
   after=$(cpu_of "$server")
   echo "wineserver: $(awk -v a="$before" -v b="$after" 'BEGIN { printf "%.3f", b - a }') s of processor time"
 done

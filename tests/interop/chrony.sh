@@ -25,8 +25,8 @@ trap stop_server EXIT
 start_server || { echo "FAIL: the server did not start"; exit 1; }
 
 case $mode in
-  native) output=$("$program" "$server_ip") ;;
-  wine) output=$(cd "$(dirname "$program")" && wine "$program" "$server_ip" </dev/null) ;;
+  native) output=$("$program" --legacy "$server_ip") ;;
+  wine) output=$(cd "$(dirname "$program")" && wine "$program" --legacy "$server_ip" </dev/null) ;;
 esac
 code=$?
 output=$(printf "%s\n" "$output" | tr -d "\r")

@@ -41,7 +41,7 @@ responder() {
 query() {
   local start output
   start=$(date +%s%N)
-  output=$(ip netns exec "$client" "$build/sntpquery" "$1")
+  output=$(ip netns exec "$client" "$build/sntpquery" --legacy "$1")
   outcome=$?
   elapsed_ms=$((($(date +%s%N) - start) / 1000000))
   seconds=$(printf '%s\n' "$output" | sed -n 's/^offset: .* days (\(.*\) s)$/\1/p')
