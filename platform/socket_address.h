@@ -42,6 +42,14 @@ inline SocketAddressLength ToSystem(const SocketAddress& from, sockaddr_storage&
     return sizeof *sa;
 }
 
+// The address that binds a socket of the family to any local address and a port the system
+// chooses.
+inline SocketAddressLength AnyAddress(int family, sockaddr_storage& any) {
+    SocketAddress none;
+    none.family = family == 6 ? 6 : 4;
+    return ToSystem(none, any);
+}
+
 inline bool FromSystem(const sockaddr* from, SocketAddress& to) {
     to = SocketAddress{};
     if (from->sa_family == AF_INET) {

@@ -8,40 +8,18 @@ set -uo pipefail
 mode=$1
 build=$2
 source_dir=$3
+source "$(dirname "$0")/lib/checks.sh"
 work=$(mktemp -d)
-responder_pid=
-cleanup() {
-  if [ -n "$responder_pid" ]; then kill "$responder_pid" 2>/dev/null; wait "$responder_pid" 2>/dev/null; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-if [ "$mode" = wine ]; then
-  command -v wine >/dev/null || { echo "skipped: Wine is not installed"; exit 77; }
-  run() { local program=$1; shift; (cd "$build" && wine "$program.exe" "$@" </dev/null | tr -d '\r'; exit "${PIPESTATUS[0]}"); }
-  responder=(wine "$build/sntpresponder.exe")
-else
-  run() { local program=$1; shift; "$build/$program" "$@"; }
-  responder=("$build/sntpresponder")
-fi
-failures=0
-expect() {
-  local what=$1
-  shift
-  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
-}
-has() { grep -qE -- "$2" <<<"$1"; }
+trap 'stop_responder; rm -rf "$work"' EXIT
+if [ "$mode" = wine ] && ! command -v wine >/dev/null; then echo "skipped: Wine is not installed"; exit 77; fi
+start_responder 1 "$work" || exit 1
+port=$responder_port
 
-"${responder[@]}" 127.0.0.1 0 1 >"$work/responder.log" 2>&1 &
-responder_pid=$!
-for _ in $(seq 100); do grep -q answering "$work/responder.log" && break; sleep 0.1; done
-port=$(sed -n 's/.*127\.0\.0\.1:\([0-9]*\),.*/\1/p' "$work/responder.log" | tr -d '\r')
-[ -n "$port" ] || { echo "FAIL: the responder did not start"; exit 1; }
-
-out=$(run example_query "127.0.0.1:$port"); code=$?
+out=$(run_built example_query "127.0.0.1:$port"); code=$?
 echo "$out"
 expect "examples/c/query.c: exit 0, the offset" [ "$code" = 0 ]
 expect "examples/c/query.c: two samples, about 1 s" has "$out" "offset \+(0\.99|1\.00)[0-9]* s, .*2 samples"
-out=$(run example_load_at_run_time); code=$?
+out=$(run_built example_load_at_run_time); code=$?
 echo "$out"
 expect "examples/c/load_at_run_time.c: exit 0" [ "$code" = 0 ]
 if [ "$mode" = wine ]; then
@@ -51,5 +29,4 @@ else
   echo "$out"
   expect "examples/python/query.py: exit 0, about 1 s" has "$code $out" "^0 127\.0\.0\.1: offset \+(0\.99|1\.00)"
 fi
-[ "$failures" = 0 ] || { echo "$failures failed"; exit 1; }
-echo "PASS"
+finish

@@ -8,35 +8,13 @@
 set -uo pipefail
 mode=$1
 build=$2
+source "$(dirname "$0")/lib/checks.sh"
 work=$(mktemp -d)
-responder_pid=
-cleanup() {
-  if [ -n "$responder_pid" ]; then kill "$responder_pid" 2>/dev/null; wait "$responder_pid" 2>/dev/null; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-if [ "$mode" = wine ]; then
-  command -v wine >/dev/null || { echo "skipped: Wine is not installed"; exit 77; }
-  q() { (cd "$build" && wine sntpquery.exe "$@" </dev/null | tr -d '\r'; exit "${PIPESTATUS[0]}"); }
-  responder=(wine "$build/sntpresponder.exe")
-else
-  q() { "$build/sntpquery" "$@"; }
-  responder=("$build/sntpresponder")
-fi
-failures=0
-expect() {  # expect WHAT CONDITION...
-  local what=$1
-  shift
-  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
-}
-has() { grep -qE -- "$2" <<<"$1"; }
-
-"${responder[@]}" 127.0.0.1 0 2.5 >"$work/responder.log" 2>&1 &
-responder_pid=$!
-for _ in $(seq 100); do grep -q answering "$work/responder.log" && break; sleep 0.1; done
-port=$(sed -n 's/.*127\.0\.0\.1:\([0-9]*\),.*/\1/p' "$work/responder.log" | tr -d '\r')
-[ -n "$port" ] || { echo "FAIL: the responder did not start"; cat "$work/responder.log"; exit 1; }
-server=127.0.0.1:$port
+trap 'stop_responder; rm -rf "$work"' EXIT
+if [ "$mode" = wine ] && ! command -v wine >/dev/null; then echo "skipped: Wine is not installed"; exit 77; fi
+q() { run_built sntpquery "$@"; }
+start_responder 2.5 "$work" || exit 1
+server=127.0.0.1:$responder_port
 
 out=$(q --help); code=$?
 expect "--help exits 0 with the usage" [ "$code" = 0 ]
@@ -79,5 +57,4 @@ expect "a silent port: the reason's text" has "$out" "^127\.0\.0\.1:9 \(127\.0\.
 q -6 127.0.0.1 "$server" >/dev/null; code=$?
 expect "the last failure decides: IPv6 only for IPv4 text, then a good host: exit 3" [ "$code" = 3 ]
 
-[ "$failures" = 0 ] || { echo "$failures failed"; exit 1; }
-echo "PASS"
+finish

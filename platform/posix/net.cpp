@@ -3,12 +3,8 @@
 #include "platform/net.h"
 #include "platform/socket_address.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/random.h>
-#include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -36,9 +32,7 @@ bool DatagramSocket::Open(int family) {
     // Bound now, so that the first send does not take the time of binding between the reading
     // of T1 and the request's leaving.
     sockaddr_storage any;
-    SocketAddress none;
-    none.family = family == 6 ? 6 : 4;
-    const socklen_t length = ToSystem(none, any);
+    const SocketAddressLength length = AnyAddress(family, any);
     return bind(fd, reinterpret_cast<const sockaddr*>(&any), length) == 0;
 }
 

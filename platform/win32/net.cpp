@@ -39,9 +39,7 @@ bool DatagramSocket::Open(int family) {
     // Bound now, so that the first send does not take the time of binding between the reading
     // of T1 and the request's leaving.
     sockaddr_storage any;
-    SocketAddress none;
-    none.family = family == 6 ? 6 : 4;
-    const int length = ToSystem(none, any);
+    const SocketAddressLength length = AnyAddress(family, any);
     return bind(s, reinterpret_cast<const sockaddr*>(&any), length) == 0;
 }
 

@@ -128,32 +128,39 @@ start_server() {
   server_dir=$(mktemp -d)
   say "starting chronyd in network namespace $ns at $server_ip (client side $client_ip)"
   make_namespace
-  cat >"$server_dir/chrony.conf" <<CONF
+  start_chronyd "$ns" "$server_dir"
+}
+
+# start_chronyd NAMESPACE DIR: chronyd serving its own clock on UDP port 123 in the namespace,
+# its files in DIR; sets server_pid, and fails with chronyd's log when it does not serve.
+start_chronyd() {
+  local namespace=$1 dir=$2
+  cat >"$dir/chrony.conf" <<CONF
 local stratum 8
 allow all
 port 123
 cmdport 0
-pidfile $server_dir/chronyd.pid
-driftfile $server_dir/drift
+pidfile $dir/chronyd.pid
+driftfile $dir/drift
 CONF
   # ip netns exec runs chronyd in place of itself: $! is chronyd's pid.
-  ip netns exec "$ns" chronyd -d -x -u root -f "$server_dir/chrony.conf" >"$server_dir/log" 2>&1 &
+  ip netns exec "$namespace" chronyd -d -x -u root -f "$dir/chrony.conf" >"$dir/log" 2>&1 &
   server_pid=$!
   for _ in $(seq 50); do
-    server_listening && break
+    server_listening "$namespace" && break
     kill -0 "$server_pid" 2>/dev/null || break
     sleep 0.1
   done
-  if ! kill -0 "$server_pid" 2>/dev/null || ! server_listening; then
-    echo "chronyd did not start serving on $server_ip:123; its log:" >&2
-    cat "$server_dir/log" >&2
+  if ! kill -0 "$server_pid" 2>/dev/null || ! server_listening "$namespace"; then
+    echo "chronyd did not start serving in $namespace; its log:" >&2
+    cat "$dir/log" >&2
     return 1
   fi
 }
 
 # Whether something in the namespace holds UDP port 123.
 server_listening() {
-  ip netns exec "$ns" ss -Hlun 'sport = :123' 2>/dev/null | grep -q .
+  ip netns exec "$1" ss -Hlun 'sport = :123' 2>/dev/null | grep -q .
 }
 
 stop_server() {

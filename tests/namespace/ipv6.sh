@@ -18,14 +18,14 @@ if [ "$mode" = wine ] && { ! command -v wine >/dev/null || [ ! -d "${WINEPREFIX:
   echo "skipped: needs Wine and a prepared Wine prefix in WINEPREFIX"
   exit 77
 fi
+source "$(dirname "$0")/../../scripts/lib/common.sh"
 source "$(dirname "$0")/wine_in_namespace.sh"
 client=sntp-v6c-$$
 server=sntp-v6s-$$
 work=$(mktemp -d)
-chronyd_pid=
 cleanup() {
   stop_wine_in_namespace
-  if [ -n "$chronyd_pid" ]; then kill "$chronyd_pid" 2>/dev/null; wait "$chronyd_pid" 2>/dev/null; fi
+  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null; fi
   ip netns del "$client" 2>/dev/null
   ip netns del "$server" 2>/dev/null
   rm -rf "$work" "/etc/netns/$client"
@@ -46,22 +46,7 @@ ip -n "$server" link set "sntp6b$$" up
 mkdir -p "/etc/netns/$client"
 printf '127.0.0.1 localhost\n2001:db8:5::2 timeserver.test\n' >"/etc/netns/$client/hosts"
 
-cat >"$work/chrony.conf" <<CONF
-local stratum 8
-allow all
-port 123
-cmdport 0
-pidfile $work/chronyd.pid
-driftfile $work/drift
-CONF
-ip netns exec "$server" chronyd -d -x -u root -f "$work/chrony.conf" >"$work/chronyd.log" 2>&1 &
-chronyd_pid=$!
-for _ in $(seq 50); do
-  ip netns exec "$server" ss -Hlun 'sport = :123' | grep -q '\]:123\|\*:123' && break
-  sleep 0.1
-done
-ip netns exec "$server" ss -Hlun 'sport = :123' | grep -q . ||
-  { echo "FAIL: chronyd did not start:"; cat "$work/chronyd.log"; exit 1; }
+start_chronyd "$server" "$work" || exit 1
 
 if [ "$mode" = wine ]; then
   wine_in_namespace "$client" "$work" || exit 1
